@@ -1,0 +1,43 @@
+// The scanner on arbitrary bytes: no read outside the text, and the chunks of
+// a file-like scan give back every byte.
+#include "html/HtmlParser.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace larkspool;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+
+    THTMLParser file = THTMLParser::CreateFromBytes(bytes);
+    std::string joined;
+    std::vector<std::string> values;
+    bool any = false;
+    while (file.Next()) {
+        any = true;
+        joined += file.Before();
+        joined += file.Value();
+        if (file.Kind() != tkText)
+            values.emplace_back(file.Value());
+    }
+    if (any && joined != bytes)
+        std::abort();
+
+    // A caller's text (the same bytes, zero-terminated) gives the same values,
+    // and its chunks are a prefix of the text.
+    THTMLParser text = THTMLParser::CreateFromText(bytes.c_str());
+    std::string head;
+    std::size_t n = 0;
+    while (text.Next()) {
+        head += text.Before();
+        head += text.Value();
+        if (text.Kind() != tkText && (n >= values.size() || values[n++] != text.Value()))
+            std::abort();
+    }
+    if (n != values.size() || bytes.compare(0, head.size(), head) != 0)
+        std::abort();
+    return 0;
+}

@@ -1,0 +1,77 @@
+// The address helpers on arbitrary bytes: no crash, and the properties every
+// caller relies on.
+#include "tools/UrlHelpers.h"
+#include "tools/Words.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+using namespace larkspool;
+
+namespace {
+
+bool IsValidUtf8(const std::string& s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+        const unsigned char c = b(i);
+        std::size_t n = c < 0x80                 ? 1
+                        : c >= 0xC2 && c <= 0xDF ? 2
+                        : c >= 0xE0 && c <= 0xEF ? 3
+                        : c >= 0xF0 && c <= 0xF4 ? 4
+                                                 : 0;
+        if (n == 0 || i + n > s.size())
+            return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((b(i + k) & 0xC0) != 0x80)
+                return false;
+        if ((c == 0xE0 && b(i + 1) < 0xA0) || (c == 0xED && b(i + 1) >= 0xA0) ||
+            (c == 0xF0 && b(i + 1) < 0x90) || (c == 0xF4 && b(i + 1) >= 0x90))
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    // The first line is the base, the rest the link.
+    const std::size_t nl = input.find('\n');
+    const std::string base = input.substr(0, nl);
+    const std::string link = nl == std::string::npos ? std::string() : input.substr(nl + 1);
+
+    std::string root, dir, name;
+    SplitURL(input, root, dir, name);
+    if (root + dir + name != input)
+        std::abort();
+    if (DirectoryOf(input) != root + dir || FileNameOf(input) != name)
+        std::abort();
+    if (StripFragment(input) + FragmentOf(input) != input)
+        std::abort();
+
+    const std::string resolved = ResolveURL(base, link);
+    if (link.empty() != resolved.empty() && link.empty())
+        std::abort();
+
+    const std::string cleaned = CleanAttributeValue(input);
+    if (cleaned.size() > input.size() || cleaned.find_first_of("\t\r\n") != std::string::npos)
+        std::abort();
+
+    const std::string folder = MakeFolderName(input);
+    if (!IsValidUtf8(folder) || folder.size() > input.size())
+        std::abort();
+    if (IsValidUtf8(input) && MakeFolderName(folder) != folder)
+        std::abort(); // cleaning is idempotent
+
+    (void)ExtensionOf(input);
+    (void)IsNotMailto(input);
+    const std::size_t words = CountWords(link, base);
+    if (!NthWord(static_cast<int>(words), link, base).empty() != (words > 0))
+        std::abort();
+    if (!NthWord(static_cast<int>(words) + 1, link, base).empty())
+        std::abort();
+    return 0;
+}

@@ -1,0 +1,244 @@
+#include "html/HtmlParser.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace larkspool {
+
+namespace {
+
+bool IsBlankByte(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+[[noreturn]] void ThrowFileError(int Error, const std::string& FileName) {
+    throw std::system_error(Error, std::generic_category(),
+                            "Cannot read file \"" + FileName + "\"");
+}
+
+// Closes the descriptor on every path.
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+struct TagForm {
+    std::string_view Tag; // lower case
+    std::string_view Attribute;
+    TTagKind Kind;
+};
+
+constexpr TagForm kTagForms[] = {
+    {"<a ", "href", tkAnchor},
+    {"<link", "href", tkLink},
+    {"<img ", "src", tkImage},
+    {"<frame ", "src", tkFrame},
+};
+
+} // namespace
+
+THTMLParser::THTMLParser(std::vector<char> Owned, std::size_t Size)
+    : FOwned(std::move(Owned)), FBuffer(FOwned.data()), FSize(Size) {
+    FindEnd(FSize);
+}
+
+THTMLParser::THTMLParser(const char* Text) : FBuffer(Text) {
+    FindEnd(std::strlen(FBuffer));
+}
+
+void THTMLParser::FindEnd(std::size_t Limit) {
+    const void* zero = std::memchr(FBuffer, 0, Limit);
+    FEnd = zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - FBuffer) : Limit;
+}
+
+THTMLParser THTMLParser::CreateFromFile(const std::string& FileName) {
+    FileDescriptor file{::open(FileName.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0)
+        ThrowFileError(errno, FileName);
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0)
+        ThrowFileError(errno, FileName);
+
+    // Read to the end rather than trusting the size alone: the file may be
+    // growing, or be a kind of file whose size is not known in advance.
+    std::vector<char> bytes;
+    bytes.resize(S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size())
+            bytes.resize(bytes.size() * 2);
+        const ssize_t n = ::read(file.fd, bytes.data() + used, bytes.size() - used);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowFileError(errno, FileName);
+        }
+        if (n == 0)
+            break;
+        used += static_cast<std::size_t>(n);
+    }
+
+    bytes.resize(used + 1);
+    bytes[used] = '\0'; // every search stops at the end of the loaded bytes
+    return THTMLParser(std::move(bytes), used);
+}
+
+THTMLParser THTMLParser::CreateFromBytes(std::string_view Bytes) {
+    std::vector<char> bytes(Bytes.size() + 1);
+    std::copy(Bytes.begin(), Bytes.end(), bytes.begin());
+    bytes.back() = '\0';
+    return THTMLParser(std::move(bytes), Bytes.size());
+}
+
+THTMLParser THTMLParser::CreateFromText(const char* Text) {
+    return THTMLParser(Text ? Text : "");
+}
+
+std::size_t THTMLParser::NextByteFrom(char c, std::size_t From) {
+    if (From >= FEnd)
+        return FEnd;
+    const void* p = std::memchr(FBuffer + From, c, FEnd - From);
+    return p ? static_cast<std::size_t>(static_cast<const char*>(p) - FBuffer) : FEnd;
+}
+
+std::size_t THTMLParser::CachedNext(Search& S, char c, std::size_t From) {
+    if (!S.Done || From < S.From || From > S.At) {
+        S.From = From;
+        S.At = NextByteFrom(c, From);
+        S.Done = true;
+    }
+    return S.At;
+}
+
+bool THTMLParser::FindAttribute(std::string_view Name) {
+    const char first = Name.front();
+    for (std::size_t i = FCursor; i + Name.size() <= FEnd; ++i) {
+        if (LowerAscii(FBuffer[i]) != first)
+            continue;
+        std::size_t k = 1;
+        while (k < Name.size() && LowerAscii(FBuffer[i + k]) == Name[k])
+            ++k;
+        if (k == Name.size()) {
+            FCursor = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool THTMLParser::ReadValue() {
+    const std::size_t equals = NextByteFrom('=', FCursor);
+    if (equals == FEnd) {
+        FAtEnd = true;
+        return false;
+    }
+    FCursor = equals; // a failure below resumes the tag search here
+    const std::size_t greater = CachedNext(FGreater, '>', equals + 1);
+    if (greater == FEnd)
+        return false;
+
+    std::size_t start = equals + 1;
+    while (start < greater && IsBlankByte(FBuffer[start]))
+        ++start;
+    if (start == greater)
+        return false; // "=" then ">": no value
+
+    std::size_t end; // one past the value's last byte
+    const char quote = FBuffer[start];
+    if (quote == '"' || quote == '\'') {
+        const std::size_t closing =
+            CachedNext(quote == '"' ? FDoubleQuote : FSingleQuote, quote, start + 1);
+        if (closing == FEnd)
+            return false; // never closed: no value
+        end = closing + 1;
+    } else {
+        end = start + 1;
+        while (end < greater && !IsBlankByte(FBuffer[end]))
+            ++end;
+    }
+
+    FBefore = std::string_view(FBuffer + FChunkStart, start - FChunkStart);
+    FValue = std::string_view(FBuffer + start, end - start);
+    FChunkStart = end;
+    FCursor = end;
+    return true;
+}
+
+bool THTMLParser::Next() {
+    while (!FAtEnd) {
+        const std::size_t lt = NextByteFrom('<', FCursor);
+        if (lt == FEnd) {
+            FAtEnd = true;
+            break;
+        }
+        FCursor = lt;
+
+        const auto startsWith = [&](std::string_view Tag) {
+            if (FEnd - FCursor < Tag.size())
+                return false;
+            for (std::size_t k = 0; k < Tag.size(); ++k)
+                if (LowerAscii(FBuffer[FCursor + k]) != Tag[k])
+                    return false;
+            return true;
+        };
+
+        if (startsWith("<script")) {
+            FInScript = true;
+            FCursor += 7;
+            continue;
+        }
+        if (startsWith("</script")) {
+            FInScript = false;
+            FCursor += 8;
+            continue;
+        }
+        const TagForm* form = nullptr;
+        for (const TagForm& f : kTagForms) {
+            if (startsWith(f.Tag)) {
+                form = &f;
+                break;
+            }
+        }
+        if (!form) {
+            ++FCursor;
+            continue;
+        }
+        if (FInScript) {
+            FCursor += form->Tag.size();
+            continue;
+        }
+        if (!FindAttribute(form->Attribute)) {
+            FAtEnd = true;
+            break;
+        }
+        if (ReadValue()) {
+            FKind = form->Kind;
+            return true;
+        }
+    }
+
+    // End of the text: one closing chunk with the rest, if any value was found.
+    if (FChunkStart == 0)
+        return false;
+    FBefore =
+        std::string_view(FBuffer + FChunkStart, FSize > FChunkStart ? FSize - FChunkStart : 0);
+    FValue = {};
+    FKind = tkText;
+    FChunkStart = 0;
+    return true;
+}
+
+} // namespace larkspool

@@ -1,0 +1,120 @@
+#pragma once
+
+// The tag scanner over saved pages.
+//
+// THTMLParser cuts a page's raw bytes into consecutive chunks, each ending with
+// the value of one link attribute, so that a caller can collect the link
+// targets or write the page back chunk by chunk with some values replaced. It
+// recognises exactly four tag forms, compared without regard to ASCII case:
+//
+//   "<a "      href  tkAnchor        "<img "    src  tkImage
+//   "<link"    href  tkLink          "<frame "  src  tkFrame
+//
+// and skips everything between "<script" and "</script". The attribute name is
+// searched from the "<" onwards without regard to the tag's end (so "src" also
+// matches inside "data-src", and an anchor without href takes the href of a
+// later tag); the value is cut at the first "=" after the name.
+//
+// A value starts at the first byte after the "=" that is not a blank, tab,
+// carriage return or line feed. An unquoted value ends before the next such
+// byte or ">". A quoted value runs to the same quote character, which belongs
+// to it.
+//
+// Invariant: for a scanner over a file, Before and Value of all chunks, written
+// one after another, give back the file's bytes exactly, whenever at least one
+// value was found. To keep it on every input, the scanner decides:
+//  - A quoted value ends at its closing quote even when a ">" comes first
+//    (browsers read such a value the same way). A quoted value without any
+//    closing quote in the rest of the text is no value: the scan goes on
+//    after the "=".
+//  - An "=" followed, after blanks at most, by ">" gives no value either; the
+//    scan goes on after the "=".
+//  - After a value has been returned, the search for the next tag resumes
+//    behind that value: tag forms written inside a value (for example
+//    <a href='<img src=z'>) are never returned again, and no text repeats.
+//  - The scanned text ends at its first zero byte. The closing chunk of a file
+//    nevertheless runs to the file's last byte, so bytes after a zero are
+//    written back unchanged.
+// A text without any value gives no chunk at all: a caller that writes pages
+// back must treat that as a page with nothing to change.
+//
+// Every search is a single forward pass; repeated searches for a ">" or a
+// quote that is not there are remembered, so the scan stays linear in the text
+// size even on hostile pages.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace larkspool {
+
+enum TTagKind : std::uint8_t {
+    tkText = 0, // closing chunk: the rest of the text after the last value
+    tkAnchor = 1,
+    tkImage = 2,
+    tkLink = 3,
+    tkFrame = 4,
+};
+
+class THTMLParser {
+public:
+    // Reads the whole file as raw bytes. Throws std::system_error naming the
+    // file and the system's reason when it cannot be opened or read.
+    static THTMLParser CreateFromFile(const std::string& FileName);
+    // Scans a copy of Bytes exactly as if they had been read from a file.
+    static THTMLParser CreateFromBytes(std::string_view Bytes);
+    // Scans a zero-terminated text that the caller keeps alive and unchanged
+    // for the scanner's lifetime; it is not copied. Its closing chunk is empty.
+    static THTMLParser CreateFromText(const char* Text);
+
+    THTMLParser(THTMLParser&&) noexcept = default;
+    THTMLParser& operator=(THTMLParser&&) noexcept = default;
+    THTMLParser(const THTMLParser&) = delete;
+    THTMLParser& operator=(const THTMLParser&) = delete;
+    ~THTMLParser() = default;
+
+    // Moves to the next chunk; false when none is left.
+    bool Next();
+
+    // The current chunk. The views point into the scanned text and stay valid
+    // as long as the scanner (for a file) or the caller's text lives.
+    std::string_view Before() const { return FBefore; }
+    std::string_view Value() const { return FValue; } // as written, quotes included
+    TTagKind Kind() const { return FKind; }
+
+private:
+    THTMLParser(std::vector<char> Owned, std::size_t Size);
+    explicit THTMLParser(const char* Text);
+    void FindEnd(std::size_t Limit);
+
+    bool ReadValue();
+    bool FindAttribute(std::string_view Name);
+    std::size_t NextByteFrom(char c, std::size_t From);
+
+    // A remembered search for one byte: the first occurrence at or after
+    // `From` is `At` (or End when there is none), valid for any later start up
+    // to `At`.
+    struct Search {
+        std::size_t From = 0;
+        std::size_t At = 0;
+        bool Done = false;
+    };
+    std::size_t CachedNext(Search& S, char c, std::size_t From);
+
+    std::vector<char> FOwned; // the file's bytes plus a zero byte
+    const char* FBuffer = nullptr;
+    std::size_t FSize = 0;       // byte count of an owned buffer, 0 for a caller's text
+    std::size_t FEnd = 0;        // offset of the first zero byte: where scanning stops
+    std::size_t FCursor = 0;     // where the search for the next tag goes on
+    bool FAtEnd = false;         // the cursor reached the end of the text
+    std::size_t FChunkStart = 0; // offset where the next chunk begins
+    bool FInScript = false;
+    std::string_view FBefore;
+    std::string_view FValue;
+    TTagKind FKind = tkText;
+    Search FGreater, FDoubleQuote, FSingleQuote;
+};
+
+} // namespace larkspool
