@@ -3,38 +3,15 @@
 #include "tools/UrlHelpers.h"
 #include "tools/Words.h"
 
+#include "support/Utf8Check.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 using namespace larkspool;
 
-namespace {
-
-bool IsValidUtf8(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-        const unsigned char c = b(i);
-        std::size_t n = c < 0x80                 ? 1
-                        : c >= 0xC2 && c <= 0xDF ? 2
-                        : c >= 0xE0 && c <= 0xEF ? 3
-                        : c >= 0xF0 && c <= 0xF4 ? 4
-                                                 : 0;
-        if (n == 0 || i + n > s.size())
-            return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((b(i + k) & 0xC0) != 0x80)
-                return false;
-        if ((c == 0xE0 && b(i + 1) < 0xA0) || (c == 0xED && b(i + 1) >= 0xA0) ||
-            (c == 0xF0 && b(i + 1) < 0x90) || (c == 0xF4 && b(i + 1) >= 0x90))
-            return false;
-        i += n;
-    }
-    return true;
-}
-
-} // namespace
+using larkspool::check::IsValidUtf8;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);

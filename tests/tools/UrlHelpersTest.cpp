@@ -1,8 +1,11 @@
 #include "tools/UrlHelpers.h"
 
+#include "support/Utf8Check.h"
+
 #include <gtest/gtest.h>
 
 using namespace larkspool;
+using larkspool::check::IsValidUtf8;
 
 namespace {
 
@@ -16,44 +19,6 @@ Parts Split(std::string_view URL) {
     Parts p;
     SplitURL(URL, p.Root, p.Dir, p.Name);
     return p;
-}
-
-// Valid UTF-8 by the standard's rules (no overlongs, surrogates or values
-// above U+10FFFF), written independently of the code under test.
-bool IsValidUtf8(const std::string& s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-        const unsigned char c = b(i);
-        std::size_t n;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            n = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            n = 3;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 4;
-        } else {
-            return false;
-        }
-        if (i + n > s.size())
-            return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((b(i + k) & 0xC0) != 0x80)
-                return false;
-        if (c == 0xE0 && b(i + 1) < 0xA0)
-            return false;
-        if (c == 0xED && b(i + 1) >= 0xA0)
-            return false;
-        if (c == 0xF0 && b(i + 1) < 0x90)
-            return false;
-        if (c == 0xF4 && b(i + 1) >= 0x90)
-            return false;
-        i += n;
-    }
-    return true;
 }
 
 } // namespace
