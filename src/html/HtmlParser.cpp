@@ -1,13 +1,8 @@
 #include "html/HtmlParser.h"
 
-#include <algorithm>
-#include <cerrno>
+#include "platform/AtomicFile.h"
+
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
-#include <vector>
 
 namespace larkspool {
 
@@ -20,20 +15,6 @@ bool IsBlankByte(char c) {
 char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
 }
-
-[[noreturn]] void ThrowFileError(int Error, const std::string& FileName) {
-    throw std::system_error(Error, std::generic_category(),
-                            "Cannot read file \"" + FileName + "\"");
-}
-
-// Closes the descriptor on every path.
-struct FileDescriptor {
-    int fd;
-    ~FileDescriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 struct TagForm {
     std::string_view Tag; // lower case
@@ -50,14 +31,13 @@ constexpr TagForm kTagForms[] = {
 
 } // namespace
 
-THTMLParser::THTMLParser(std::vector<char> Owned, std::size_t Size)
-    : FOwned(std::move(Owned)), FBuffer(FOwned.data()), FSize(Size) {
+THTMLParser::THTMLParser(std::string Owned)
+    : FOwned(std::make_unique<std::string>(std::move(Owned))), FBuffer(FOwned->c_str()),
+      FSize(FOwned->size()) {
     FindEnd(FSize);
 }
 
-THTMLParser::THTMLParser(const char* Text) : FBuffer(Text) {
-    FindEnd(std::strlen(FBuffer));
-}
+THTMLParser::THTMLParser(const char* Text) : FBuffer(Text) { FindEnd(std::strlen(FBuffer)); }
 
 void THTMLParser::FindEnd(std::size_t Limit) {
     const void* zero = std::memchr(FBuffer, 0, Limit);
@@ -65,42 +45,11 @@ void THTMLParser::FindEnd(std::size_t Limit) {
 }
 
 THTMLParser THTMLParser::CreateFromFile(const std::string& FileName) {
-    FileDescriptor file{::open(FileName.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0)
-        ThrowFileError(errno, FileName);
-    struct stat info {};
-    if (::fstat(file.fd, &info) != 0)
-        ThrowFileError(errno, FileName);
-
-    // Read to the end rather than trusting the size alone: the file may be
-    // growing, or be a kind of file whose size is not known in advance.
-    std::vector<char> bytes;
-    bytes.resize(S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536);
-    std::size_t used = 0;
-    for (;;) {
-        if (used == bytes.size())
-            bytes.resize(bytes.size() * 2);
-        const ssize_t n = ::read(file.fd, bytes.data() + used, bytes.size() - used);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowFileError(errno, FileName);
-        }
-        if (n == 0)
-            break;
-        used += static_cast<std::size_t>(n);
-    }
-
-    bytes.resize(used + 1);
-    bytes[used] = '\0'; // every search stops at the end of the loaded bytes
-    return THTMLParser(std::move(bytes), used);
+    return THTMLParser(ReadWholeFile(FileName));
 }
 
 THTMLParser THTMLParser::CreateFromBytes(std::string_view Bytes) {
-    std::vector<char> bytes(Bytes.size() + 1);
-    std::copy(Bytes.begin(), Bytes.end(), bytes.begin());
-    bytes.back() = '\0';
-    return THTMLParser(std::move(bytes), Bytes.size());
+    return THTMLParser(std::string(Bytes));
 }
 
 THTMLParser THTMLParser::CreateFromText(const char* Text) {

@@ -46,7 +46,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <memory>
 
 namespace larkspool {
 
@@ -85,7 +85,7 @@ public:
     TTagKind Kind() const { return FKind; }
 
 private:
-    THTMLParser(std::vector<char> Owned, std::size_t Size);
+    explicit THTMLParser(std::string Owned);
     explicit THTMLParser(const char* Text);
     void FindEnd(std::size_t Limit);
 
@@ -103,7 +103,7 @@ private:
     };
     std::size_t CachedNext(Search& S, char c, std::size_t From);
 
-    std::vector<char> FOwned; // the file's bytes plus a zero byte
+    std::unique_ptr<std::string> FOwned; // the file's bytes (on the heap: views survive a move)
     const char* FBuffer = nullptr;
     std::size_t FSize = 0;       // byte count of an owned buffer, 0 for a caller's text
     std::size_t FEnd = 0;        // offset of the first zero byte: where scanning stops

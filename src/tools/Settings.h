@@ -1,0 +1,45 @@
+#pragma once
+
+// All options of the program in one process-wide record, loaded from and
+// saved to the current user's settings store. Field names are the names of
+// the stored values.
+
+#include <cstdint>
+#include <string>
+
+namespace larkspool {
+
+struct TSettings {
+    std::string DestinationFolder;
+    bool CreateSubFolder = false;
+    bool ShowPictures = false;
+    std::int32_t URLW = 0;
+    std::int32_t TextW = 0;
+    std::int32_t WinW = 0;
+    std::int32_t WinH = 0;
+    std::int32_t WinL = 0;
+    std::int32_t WinT = 0;
+    bool AutoSkip = false;
+    std::int32_t SkipSec = 0;
+    bool NotExtPic = false;
+    bool NotKeyPic = false;
+    std::string KeyWords;
+    std::string Extensions;
+    std::int32_t DoWithExtensions = 0;
+    bool SaveExistF = false;
+    std::string UserS;
+    std::string PassS;
+    std::string UserP;
+    std::string PassP;
+};
+
+extern TSettings Settings;
+
+// Store to Settings. When the key does not exist nothing changes. A value of
+// the wrong type stops the load there (raising "Invalid data type for '...'").
+void LoadSettings();
+// Settings to the store, when the key exists; "Failed to set data for '...'"
+// stops the save at the value that could not be written.
+void SaveSettings();
+
+} // namespace larkspool
