@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -41,7 +43,11 @@ public:
     Variant(std::int64_t Value);
     Variant(std::string Value);
     Variant(const char* Value);
-    Variant(DispatchPtr Value);
+    Variant(DispatchPtr Value); // a null pointer gives Null
+    // Any concrete object, without first spelling out the DispatchPtr.
+    template <typename T>
+    requires std::is_convertible_v<T*, IDispatchObject*> Variant(std::shared_ptr<T> Value)
+        : Variant(DispatchPtr(std::move(Value))) {}
 
     Type GetType() const;
     bool IsEmpty() const { return GetType() == Type::Empty; }
@@ -59,7 +65,8 @@ public:
     // The object held; a DispatchError when the value is no object.
     DispatchPtr ToObject() const;
 
-    // Late-bound access on the object held; `What` names the value in errors.
+    // Late-bound access on the object held. On a value that is no object they
+    // raise a DispatchError naming the member, so a broken chain says where.
     Variant Get(std::string_view Name) const;
     Variant Call(std::string_view Name, const std::vector<Variant>& Args) const;
     void Put(std::string_view Name, const Variant& Value) const;
@@ -72,6 +79,9 @@ private:
     };
     std::variant<std::monostate, NullTag, bool, std::int64_t, std::string, DispatchPtr> FValue;
 };
+
+// "Empty", "Null", "Boolean", "Integer", "Text" or "Object", for messages.
+const char* TypeName(Variant::Type T);
 
 class IDispatchObject {
 public:

@@ -37,7 +37,9 @@ THTMLParser::THTMLParser(std::string Owned)
     FindEnd(FSize);
 }
 
-THTMLParser::THTMLParser(const char* Text) : FBuffer(Text) { FindEnd(std::strlen(FBuffer)); }
+THTMLParser::THTMLParser(const char* Text) : FBuffer(Text) {
+    FindEnd(std::strlen(FBuffer));
+}
 
 void THTMLParser::FindEnd(std::size_t Limit) {
     const void* zero = std::memchr(FBuffer, 0, Limit);

@@ -44,9 +44,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <memory>
 
 namespace larkspool {
 

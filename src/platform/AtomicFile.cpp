@@ -31,7 +31,8 @@ bool WriteAll(int fd, std::string_view Content) {
 
 void WriteFileAtomically(const std::string& Path, std::string_view Content, mode_t Mode) {
     const std::size_t slash = Path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? Path : Path.substr(slash + 1);
     std::string temp = folder + "." + name + ".XXXXXX";
 

@@ -6,8 +6,12 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace larkspool {
+
+// Below the current user's root, opened as written.
+inline constexpr std::string_view SettingsKey = "\\SOFTWARE\\Vandrell\\Larkspool\\";
 
 struct TSettings {
     std::string DestinationFolder;
@@ -41,5 +45,8 @@ void LoadSettings();
 // Settings to the store, when the key exists; "Failed to set data for '...'"
 // stops the save at the value that could not be written.
 void SaveSettings();
+// Creates the settings key when it is missing (installation does this; the
+// program itself only opens it).
+void CreateSettingsKey();
 
 } // namespace larkspool

@@ -1,0 +1,121 @@
+#pragma once
+
+// The download list: every page, picture and style sheet of one save, with
+// its address, display text, local file name and state.
+//
+// Three lists (pages, pictures, style sheets) are walked by one cursor in that
+// order of phases, never backwards. A search for the next item to download
+// starts on the current item itself, so FindNext finds the current item again
+// unless its state was changed first. Pages[0] is the main page
+// ("INDEX.HTML"), Pages[1..F] its frames in frame order, then the checked
+// links. Items are never removed or reordered.
+//
+// The list reads the process-wide Settings and OutputFolder; both must be in
+// place before it is created.
+
+#include "browser/Variant.h"
+#include "lister/ListerTypes.h"
+#include "lister/LocalNames.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace larkspool {
+
+class TLister {
+public:
+    // Builds the lists from the browser window's documents: main page, its
+    // frames, their pictures; reads the previous-downloads log. A failing
+    // browser call or an unreadable log raises, and no list is made.
+    explicit TLister(const Variant& Window);
+    TLister(const TLister&) = delete;
+    TLister& operator=(const TLister&) = delete;
+
+    // Adders; refused addresses are dropped silently.
+    void AddLink(const std::string& Address, const std::string& Title);
+    void AddPicture(const std::string& Address);
+    void AddStylesheet(const std::string& Address);
+
+    // A local name that no item carries, made from the proposed one.
+    std::string MakeUniqueName(std::string_view Name);
+
+    // Cursor.
+    bool FindFirst();
+    bool FindNext();
+    void ResetToPages();
+    int Count() const;
+    int CurrentIndex() const;
+    TListerPhase Phase() const { return FPhase; }
+    std::string PhaseCaption() const;
+
+    // The current item.
+    std::string CurrentURL() const;
+    std::string CurrentTitle() const;
+    std::string CurrentFileName() const;
+    TItemState CurrentState() const;
+    void SetCurrentState(TItemState State);
+    void SetCurrentFileName(const std::string& Name);
+    void RenameCurrentAsHtml();
+    void RenameCurrentAfterRedirect(const std::string& NewAddress);
+    void ScanCurrentPage();
+    bool FindPreviousDownload();
+
+    // By index in the current phase's list.
+    TItemState StateAt(int Index) const;
+    void SetStateAt(int Index, TItemState State);
+    std::string URLAt(int Index) const;
+
+    // The previous-downloads log in the output folder.
+    void LoadPreviousDownloads();
+    void SavePreviousDownloads();
+
+    // A link value found in a saved page, made absolute against the current
+    // page's address (and mapped through the log of an earlier save).
+    std::string ResolveScannedLink(std::string_view Value) const;
+
+    // Filters, as the adders apply them.
+    bool IsNewPage(const std::string& Address) const;
+    bool IsNewStylesheet(const std::string& Address) const;
+    bool AcceptPicture(const std::string& Address) const;
+    bool PassesPictureFilters(const std::string& Address) const;
+    bool HasListedExtension(const std::string& Address) const;
+
+    // Read-only views for the page operations and the run.
+    const std::vector<TListerItem>& Pages() const { return FPages; }
+    const std::vector<TListerItem>& Pictures() const { return FPictures; }
+    const std::vector<TListerItem>& Stylesheets() const { return FStylesheets; }
+    const std::vector<TPreviousDownload>& PreviousDownloads() const { return FPreviousDownloads; }
+    const std::string& PageURL() const { return FPageURL; }
+    // State of any item, for the page operations (the relinker marks pages).
+    void SetStateOf(TListerPhase Phase, std::size_t Index, TItemState State);
+
+private:
+    std::vector<TListerItem>& ListOf(TListerPhase Phase);
+    const std::vector<TListerItem>& ListOf(TListerPhase Phase) const;
+    int& IndexOf(TListerPhase Phase);
+    int IndexOf(TListerPhase Phase) const;
+    bool Search();
+    TListerItem& Current();
+    const TListerItem& Current() const;
+    void Append(TListerPhase Phase, TListerItem Item);
+    void Rename(TListerPhase Phase, std::size_t Index, std::string Name);
+    bool LoggedFileExists(const TPreviousDownload& Record) const;
+
+    std::int32_t FCounter = 0;
+    std::vector<std::string> FExtensions;
+    std::vector<std::string> FKeywords;
+    std::string FPageURL;
+    std::vector<TListerItem> FPages;
+    std::vector<TListerItem> FPictures;
+    std::vector<TListerItem> FStylesheets;
+    std::vector<TPreviousDownload> FPreviousDownloads;
+    int FPageIndex = 0;
+    int FPictureIndex = 0;
+    int FStylesheetIndex = 0;
+    TListerPhase FPhase = phPages;
+    TNameIndex FNames; // who carries which FileName, for the clash pass
+};
+
+} // namespace larkspool

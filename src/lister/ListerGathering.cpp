@@ -1,0 +1,172 @@
+// What goes into the download list: the browser's documents, the checked
+// links, and the pictures and style sheets of saved pages.
+#include "html/HtmlParser.h"
+#include "lister/Lister.h"
+#include "lister/PreviousDownloadsLog.h"
+#include "tools/ProcessValues.h"
+#include "tools/Settings.h"
+#include "tools/UrlHelpers.h"
+#include "tools/Words.h"
+
+#include <algorithm>
+
+namespace larkspool {
+
+namespace {
+
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::vector<std::string> LowerWords(const std::string& Text) {
+    std::vector<std::string> words;
+    const std::size_t count = CountWords(Text, " ");
+    words.reserve(count);
+    for (std::size_t i = 1; i <= count; ++i)
+        words.push_back(LowerAscii(NthWord(static_cast<int>(i), Text, " ")));
+    return words;
+}
+
+bool HasItemWithURL(const std::vector<TListerItem>& List, const std::string& URL) {
+    return std::any_of(List.begin(), List.end(),
+                       [&](const TListerItem& item) { return item.URL == URL; });
+}
+
+} // namespace
+
+TLister::TLister(const Variant& Window) {
+    FPhase = phPages;
+    FPageURL = Window.Get("parent").Get("document").Get("location").ToText();
+    FKeywords = LowerWords(Settings.KeyWords);
+    FExtensions = LowerWords(Settings.Extensions);
+
+    // The browser's collections are read afresh at each step, as they are at
+    // that moment.
+    const auto frames = [&] { return Window.Get("parent").Get("frames"); };
+    const std::int64_t capacity = 1 +
+                                  Window.Get("document").Get("links").Get("Length").ToInteger() +
+                                  frames().Get("Length").ToInteger();
+    FPages.reserve(static_cast<std::size_t>(std::clamp<std::int64_t>(capacity, 1, 1 << 20)));
+
+    Append(phPages, {FPageURL, Window.Get("parent").Get("document").Get("Title").ToText(),
+                     "INDEX.HTML", stFromDocument});
+
+    const std::int64_t frameCount = frames().Get("Length").ToInteger();
+    for (std::int64_t i = 0; i < frameCount; ++i) {
+        const Variant frame = frames().Call("Item", {Variant(i)});
+        TListerItem item;
+        item.URL = frame.Get("location").ToText();
+        item.Title = frame.Get("document").Get("Title").ToText();
+        item.FileName = MakeUniqueName(FileNameOf(item.URL));
+        item.State = stFromDocument;
+        Append(phPages, std::move(item));
+    }
+
+    LoadPreviousDownloads();
+
+    const auto addPicturesOf = [&](const Variant& Document) {
+        const std::int64_t count = Document.Get("Images").Get("Length").ToInteger();
+        for (std::int64_t j = 0; j < count; ++j)
+            AddPicture(Document.Get("Images").Call("Item", {Variant(j)}).Get("src").ToText());
+    };
+    addPicturesOf(Window.Get("parent").Get("document"));
+    for (std::int64_t i = 0; i < frames().Get("Length").ToInteger(); ++i)
+        addPicturesOf(frames().Call("Item", {Variant(i)}).Get("document"));
+}
+
+void TLister::AddLink(const std::string& Address, const std::string& Title) {
+    if (Address.empty())
+        return;
+    TListerItem item;
+    item.URL = StripFragment(Address);
+    item.Title = Title;
+    item.FileName = MakeUniqueName(FileNameOf(item.URL));
+    item.State = stToDownload;
+    if (Settings.DoWithExtensions > 0 && HasListedExtension(item.URL)) {
+        if (Settings.DoWithExtensions == 1)
+            item.State = stToBrowser;
+        else if (Settings.DoWithExtensions == 2)
+            item.State = stNotToDownload;
+    }
+    if (IsNewPage(item.URL))
+        Append(phPages, std::move(item));
+}
+
+void TLister::AddPicture(const std::string& Address) {
+    if (Address.empty())
+        return;
+    TListerItem item{Address, "", MakeUniqueName(FileNameOf(Address)), stToDownload};
+    if (AcceptPicture(item.URL))
+        Append(phPictures, std::move(item));
+}
+
+void TLister::AddStylesheet(const std::string& Address) {
+    if (Address.empty())
+        return;
+    TListerItem item;
+    item.URL = StripFragment(Address);
+    item.FileName = MakeUniqueName(FileNameOf(item.URL));
+    item.State = stToDownload;
+    if (IsNewStylesheet(item.URL))
+        Append(phStylesheets, std::move(item));
+}
+
+bool TLister::IsNewPage(const std::string& Address) const {
+    return IsNotMailto(Address) && !HasItemWithURL(FPages, Address);
+}
+
+bool TLister::IsNewStylesheet(const std::string& Address) const {
+    return IsNotMailto(Address) && !HasItemWithURL(FStylesheets, Address);
+}
+
+bool TLister::AcceptPicture(const std::string& Address) const {
+    return PassesPictureFilters(Address) && !HasItemWithURL(FPictures, Address);
+}
+
+bool TLister::PassesPictureFilters(const std::string& Address) const {
+    const std::string lower = LowerAscii(Address);
+    if (Settings.NotExtPic && HostPartOf(lower) != HostPartOf(FPageURL))
+        return false;
+    if (Settings.NotKeyPic)
+        for (const std::string& keyword : FKeywords)
+            if (lower.find(keyword) != std::string::npos)
+                return false;
+    return true;
+}
+
+bool TLister::HasListedExtension(const std::string& Address) const {
+    const std::string extension = LowerAscii(ExtensionOf(Address));
+    return std::find(FExtensions.begin(), FExtensions.end(), extension) != FExtensions.end();
+}
+
+void TLister::ScanCurrentPage() {
+    if (FPhase != phPages)
+        return;
+    THTMLParser parser = THTMLParser::CreateFromFile(OutputFolder + CurrentFileName());
+    while (parser.Next()) {
+        if (parser.Kind() == tkLink)
+            AddStylesheet(ResolveScannedLink(parser.Value()));
+        else if (parser.Kind() == tkImage)
+            AddPicture(ResolveScannedLink(parser.Value()));
+    }
+}
+
+std::string TLister::ResolveScannedLink(std::string_view Value) const {
+    std::string result = ResolveURL(CurrentURL(), CleanAttributeValue(Value));
+    if (!Settings.SaveExistF || FPreviousDownloads.empty())
+        return result;
+    // Pages taken over from an earlier save carry the local names that its
+    // relinking wrote, in double quotes: map them back to what they stand for.
+    for (const TPreviousDownload& record : FPreviousDownloads) {
+        if (Value.size() != record.FileName.size() + 2 || Value.front() != '"' ||
+            Value.back() != '"' || Value.substr(1, record.FileName.size()) != record.FileName)
+            continue;
+        return LoggedFileExists(record) ? std::string() : record.URL;
+    }
+    return result;
+}
+
+} // namespace larkspool

@@ -1,0 +1,43 @@
+#pragma once
+
+// The records of the download list.
+
+#include <cstdint>
+#include <string>
+
+namespace larkspool {
+
+// Where an item stands; the numbering is fixed.
+enum TItemState : std::uint8_t {
+    stFromDocument = 0,    // main page or frame: written from the browser's document
+    stToDownload = 1,      // waiting to be fetched
+    stToBrowser = 2,       // listed extension, to be handed to the browser
+    stNotToDownload = 3,   // listed extension, not to be fetched at all
+    stSavedText = 4,       // stored, content type text (scanned, logged)
+    stHandedToBrowser = 5, // the browser was sent to its address
+    stSkipped = 6,         // skipped by the user or the auto-skip timer
+    stRelinked = 7,        // page whose links were rewritten
+    stSavedOther = 8,      // stored, content type not text
+};
+
+// Which of the three lists the cursor walks.
+enum TListerPhase : std::uint8_t {
+    phPages = 0,
+    phPictures = 1,
+    phStylesheets = 2,
+};
+
+struct TListerItem {
+    std::string URL;      // absolute address; never changes after the item is added
+    std::string Title;    // link text or document title; empty for pictures and style sheets
+    std::string FileName; // local name inside the output folder, no folder part
+    TItemState State = stToDownload;
+};
+
+// One record of the previous-downloads log.
+struct TPreviousDownload {
+    std::string URL;
+    std::string FileName;
+};
+
+} // namespace larkspool

@@ -1,0 +1,58 @@
+#include "lister/LocalNames.h"
+
+namespace larkspool {
+
+std::string CleanLocalName(std::string_view Proposed) {
+    std::size_t first = 0, last = Proposed.size();
+    while (first < last && static_cast<unsigned char>(Proposed[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(Proposed[last - 1]) <= ' ')
+        --last;
+
+    std::string name;
+    name.reserve(last - first);
+    for (std::size_t i = first; i < last; ++i) {
+        char c = Proposed[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c == '?')
+            break;
+        const bool kept = c == ' ' || c == '-' || c == '.' || c == '_' || (c >= '0' && c <= '9') ||
+                          (c >= 'a' && c <= 'z');
+        name += kept ? c : '_';
+    }
+    return name;
+}
+
+void TNameIndex::Add(const std::string& Name, Place At) {
+    FPlaces[Name].insert(At);
+}
+
+void TNameIndex::Remove(const std::string& Name, Place At) {
+    const auto it = FPlaces.find(Name);
+    if (it == FPlaces.end())
+        return;
+    it->second.erase(At);
+    if (it->second.empty())
+        FPlaces.erase(it);
+}
+
+bool TNameIndex::FindFrom(const std::string& Name, Place From, Place& Found) const {
+    const auto it = FPlaces.find(Name);
+    if (it == FPlaces.end())
+        return false;
+    const auto place = it->second.lower_bound(From);
+    if (place == it->second.end())
+        return false;
+    Found = *place;
+    return true;
+}
+
+bool TNameIndex::CarriedByOther(const std::string& Name, Place Except) const {
+    const auto it = FPlaces.find(Name);
+    if (it == FPlaces.end())
+        return false;
+    return it->second.size() > 1 || *it->second.begin() != Except;
+}
+
+} // namespace larkspool

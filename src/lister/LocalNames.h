@@ -1,0 +1,42 @@
+#pragma once
+
+// Local file names of the download list's items.
+
+#include "lister/ListerTypes.h"
+
+#include <cstddef>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+namespace larkspool {
+
+// Steps of a proposed name that need no list: blanks and control characters
+// trimmed from both ends, A-Z lowered, cut at the first "?", and every byte
+// other than a-z, 0-9, blank, "-", "." and "_" turned into "_". The result may
+// be empty, "." or "..": the caller then generates a name.
+std::string CleanLocalName(std::string_view Proposed);
+
+// Which items carry which file name, by their place in the list order (pages,
+// then pictures, then style sheets, each in list order). Lets the clash pass
+// jump from one item with the name it is testing to the next instead of
+// comparing every item, without changing a single result.
+class TNameIndex {
+public:
+    using Place = std::pair<int, std::size_t>; // phase, index within the phase's list
+
+    void Add(const std::string& Name, Place At);
+    void Remove(const std::string& Name, Place At);
+    // The first place at or after From whose item carries Name.
+    bool FindFrom(const std::string& Name, Place From, Place& Found) const;
+    bool Contains(const std::string& Name) const { return FPlaces.count(Name) != 0; }
+    // True when some item other than the one at Except carries Name.
+    bool CarriedByOther(const std::string& Name, Place Except) const;
+
+private:
+    std::unordered_map<std::string, std::set<Place>> FPlaces;
+};
+
+} // namespace larkspool

@@ -1,0 +1,98 @@
+#include "tools/Settings.h"
+
+#include "platform/registry/RegistryStore.h"
+
+#include <variant>
+
+namespace larkspool {
+
+TSettings Settings;
+
+namespace {
+
+using Member = std::variant<std::string TSettings::*, bool TSettings::*, std::int32_t TSettings::*>;
+
+struct Field {
+    const char* Name;
+    Member Target;
+    // Load defaults, applied at the field's turn (so not when the load stopped
+    // before it): the text that replaces an empty string field, and whether a
+    // missing Boolean field becomes true.
+    const char* IfEmpty = nullptr;
+    bool TrueWhenMissing = false;
+};
+
+// Load and save both go through this table, so the order of the values, the
+// point where a load stops and the names are written down once.
+const Field Fields[] = {
+    {"DestinationFolder", &TSettings::DestinationFolder},
+    {"CreateSubFolder", &TSettings::CreateSubFolder},
+    {"ShowPictures", &TSettings::ShowPictures},
+    {"URLW", &TSettings::URLW},
+    {"TextW", &TSettings::TextW},
+    {"WinW", &TSettings::WinW},
+    {"WinH", &TSettings::WinH},
+    {"WinL", &TSettings::WinL},
+    {"WinT", &TSettings::WinT},
+    {"AutoSkip", &TSettings::AutoSkip},
+    {"SkipSec", &TSettings::SkipSec},
+    {"NotExtPic", &TSettings::NotExtPic},
+    {"NotKeyPic", &TSettings::NotKeyPic},
+    {"KeyWords", &TSettings::KeyWords, "banner advertising"},
+    {"Extensions", &TSettings::Extensions, "zip exe rar mp3 arj"},
+    {"DoWithExtensions", &TSettings::DoWithExtensions},
+    {"SaveExistF", &TSettings::SaveExistF, nullptr, true},
+    {"UserS", &TSettings::UserS},
+    {"PassS", &TSettings::PassS},
+    {"UserP", &TSettings::UserP},
+    {"PassP", &TSettings::PassP},
+};
+
+template <class... F> struct Overloaded : F... { using F::operator()...; };
+template <class... F> Overloaded(F...) -> Overloaded<F...>;
+
+} // namespace
+
+void LoadSettings() {
+    const std::optional<RegistryKey> key = RegistryKey::Open(SettingsKey);
+    if (!key)
+        return;
+    for (const Field& field : Fields) {
+        const bool exists = key->ValueExists(field.Name);
+        if (exists)
+            std::visit(
+                Overloaded{
+                    [&](std::string TSettings::*m) { Settings.*m = key->ReadString(field.Name); },
+                    [&](bool TSettings::*m) { Settings.*m = key->ReadBool(field.Name); },
+                    [&](std::int32_t TSettings::*m) { Settings.*m = key->ReadInteger(field.Name); },
+                },
+                field.Target);
+        if (field.IfEmpty != nullptr) {
+            std::string& text = Settings.*std::get<std::string TSettings::*>(field.Target);
+            if (text.empty())
+                text = field.IfEmpty;
+        }
+        if (field.TrueWhenMissing && !exists)
+            Settings.*std::get<bool TSettings::*>(field.Target) = true;
+    }
+}
+
+void SaveSettings() {
+    std::optional<RegistryKey> key = RegistryKey::Open(SettingsKey);
+    if (!key)
+        return;
+    for (const Field& field : Fields)
+        std::visit(
+            Overloaded{
+                [&](std::string TSettings::*m) { key->WriteString(field.Name, Settings.*m); },
+                [&](bool TSettings::*m) { key->WriteBool(field.Name, Settings.*m); },
+                [&](std::int32_t TSettings::*m) { key->WriteInteger(field.Name, Settings.*m); },
+            },
+            field.Target);
+}
+
+void CreateSettingsKey() {
+    RegistryKey::CreateKey(SettingsKey);
+}
+
+} // namespace larkspool

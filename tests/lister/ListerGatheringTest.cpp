@@ -1,0 +1,157 @@
+#include "ListerFixture.h"
+
+using namespace larkspool;
+using Gathering = larkspool::check::ListerTest;
+
+namespace {
+
+std::vector<std::string> URLs(const std::vector<TListerItem>& List) {
+    std::vector<std::string> urls;
+    for (const TListerItem& item : List)
+        urls.push_back(item.URL);
+    return urls;
+}
+
+} // namespace
+
+TEST_F(Gathering, CreateListsMainPageFramesAndTheirPicturesInOrder) {
+    Page.Images = {"http://site.test/logo.gif", "http://site.test/a.gif",
+                   "http://site.test/logo.gif"};
+    MemoryPage top;
+    top.Url = "http://site.test/docs/top.htm";
+    top.Title = "Top";
+    top.Images = {"http://site.test/a.gif", "http://site.test/t.gif"};
+    MemoryPage folder;
+    folder.Url = "http://site.test/docs/menu/";
+    folder.Images = {"http://site.test/m.gif"};
+    Page.Frames = {top, folder};
+    TLister& list = Make();
+
+    ASSERT_EQ(list.Pages().size(), 3u);
+    EXPECT_EQ(list.Pages()[0].URL, Page.Url);
+    EXPECT_EQ(list.Pages()[0].Title, "Docs");
+    EXPECT_EQ(list.Pages()[1].URL, "http://site.test/docs/top.htm");
+    EXPECT_EQ(list.Pages()[1].Title, "Top");
+    EXPECT_EQ(list.Pages()[1].FileName, "top.htm");
+    EXPECT_EQ(list.Pages()[1].State, stFromDocument);
+    EXPECT_EQ(list.Pages()[2].FileName, "f0");
+    EXPECT_EQ(URLs(list.Pictures()),
+              (std::vector<std::string>{"http://site.test/logo.gif", "http://site.test/a.gif",
+                                        "http://site.test/t.gif", "http://site.test/m.gif"}));
+}
+
+TEST_F(Gathering, FailingBrowserCallEndsCreate) {
+    MemoryPage frame;
+    frame.Url = "http://elsewhere.test/ad.htm";
+    frame.CrossOrigin = true;
+    Page.Frames = {frame};
+    EXPECT_THROW(Make(), DispatchError);
+}
+
+TEST_F(Gathering, LinksAreRefusedAsMailtoOrKnownPages) {
+    MemoryPage frame;
+    frame.Url = "http://site.test/docs/frame.htm";
+    Page.Frames = {frame};
+    TLister& list = Make();
+    list.AddLink("http://site.test/docs/index.html#top", "self");
+    list.AddLink("http://site.test/docs/frame.htm", "frame");
+    list.AddLink("http://site.test/cgi?to=MailTo:x", "mail");
+    list.AddLink("", "empty");
+    list.AddLink("http://site.test/a.htm#one", "a");
+    list.AddLink("http://site.test/a.htm#two", "a again");
+    ASSERT_EQ(list.Pages().size(), 3u);
+    EXPECT_EQ(list.Pages()[2].URL, "http://site.test/a.htm");
+    EXPECT_EQ(list.Pages()[2].Title, "a");
+}
+
+TEST_F(Gathering, ListedExtensionsFollowTheChosenHandling) {
+    Settings.Extensions = "ZIP  exe";
+    for (int handling : {0, 1, 2, 3}) {
+        Settings.DoWithExtensions = handling;
+        TLister& list = Make();
+        list.AddLink("http://site.test/archive.ZIP", "");
+        list.AddLink("http://site.test/file.zip?dl=1", "");
+        ASSERT_EQ(list.Pages().size(), 3u);
+        const TItemState expected = handling == 1   ? stToBrowser
+                                    : handling == 2 ? stNotToDownload
+                                                    : stToDownload;
+        EXPECT_EQ(list.Pages()[1].State, expected) << handling;
+        EXPECT_EQ(list.Pages()[2].State, stToDownload) << "zip?dl=1 is not zip";
+    }
+}
+
+TEST_F(Gathering, ExternalPicturesByExactHostPart) {
+    Settings.NotExtPic = true;
+    TLister& list = Make();
+    for (const char* url :
+         {"http://site.test/a.gif", "HTTP://SITE.TEST/b.gif", "http://other.test/c.gif",
+          "https://site.test/d.gif", "http://site.test:8080/e.gif", "http://cdn.site.test/f.gif"})
+        list.AddPicture(url);
+    EXPECT_EQ(URLs(list.Pictures()),
+              (std::vector<std::string>{"http://site.test/a.gif", "HTTP://SITE.TEST/b.gif"}));
+}
+
+TEST_F(Gathering, CapitalsInTheMainPageHostMakeEveryPictureExternal) {
+    Settings.NotExtPic = true;
+    Page.Url = "http://Site.test/index.html";
+    TLister& list = Make();
+    list.AddPicture("http://Site.test/a.gif");
+    EXPECT_TRUE(list.Pictures().empty());
+}
+
+TEST_F(Gathering, KeywordsMatchAnywhereInTheLowerCasedAddress) {
+    Settings.NotKeyPic = true;
+    Settings.KeyWords = "AD banner";
+    TLister& list = Make();
+    for (const char* url : {"http://site.test/shadow.gif", "http://site.test/DOWNLOAD.png",
+                            "http://site.test/x.gif?Banner=1", "http://site.test/logo.gif"})
+        list.AddPicture(url);
+    EXPECT_EQ(URLs(list.Pictures()), std::vector<std::string>{"http://site.test/logo.gif"});
+}
+
+TEST_F(Gathering, PicturesAreUniqueByExactAddressStylesheetsWithoutFragment) {
+    TLister& list = Make();
+    list.AddPicture("http://site.test/a.gif");
+    list.AddPicture("http://site.test/a.gif");
+    list.AddPicture("http://site.test/A.gif");
+    list.AddPicture("http://site.test/a.gif#x");
+    EXPECT_EQ(list.Pictures().size(), 3u);
+    list.AddStylesheet("http://site.test/s.css#a");
+    list.AddStylesheet("http://site.test/s.css#b");
+    list.AddStylesheet("http://site.test/favicon.ico");
+    EXPECT_EQ(URLs(list.Stylesheets()),
+              (std::vector<std::string>{"http://site.test/s.css", "http://site.test/favicon.ico"}));
+}
+
+TEST_F(Gathering, ScanOfASavedPageAddsItsPicturesAndLinkTargets) {
+    Settings.ShowPictures = true;
+    Page.Images = {"http://site.test/img/known.gif"};
+    TLister& list = Make();
+    list.AddLink("http://site.test/docs/guide/page.htm", "");
+    ASSERT_TRUE(list.FindFirst());
+    WriteFile(list.CurrentFileName(),
+              "<link rel=stylesheet href=\"../css/s.css\"><link rel=icon href='/favicon.ico'>\n"
+              "<img src=\"../../img/known.gif\"> <IMG SRC=pic.png> <a href=x.htm>x</a>\n"
+              "<img src=\"\n\tsub\\p2.gif\r\n\"><frame src=f.htm>");
+    list.ScanCurrentPage();
+    EXPECT_EQ(URLs(list.Pictures()),
+              (std::vector<std::string>{"http://site.test/img/known.gif",
+                                        "http://site.test/docs/guide/pic.png",
+                                        "http://site.test/docs/guide/sub/p2.gif"}));
+    EXPECT_EQ(URLs(list.Stylesheets()), (std::vector<std::string>{"http://site.test/docs/css/s.css",
+                                                                  "http://site.test/favicon.ico"}));
+}
+
+TEST_F(Gathering, ScanDoesNothingOutsideThePagesPhaseAndRaisesOnMissingFile) {
+    Settings.ShowPictures = true;
+    Page.Images = {"http://site.test/p.gif"};
+    TLister& list = Make();
+    list.AddLink("http://site.test/gone.htm", "");
+    ASSERT_TRUE(list.FindFirst());
+    EXPECT_THROW(list.ScanCurrentPage(), std::system_error);
+    list.SetCurrentState(stSkipped);
+    ASSERT_TRUE(list.FindNext());
+    ASSERT_EQ(list.Phase(), phPictures);
+    list.ScanCurrentPage(); // no file read at all
+    EXPECT_EQ(list.Pictures().size(), 1u);
+}
