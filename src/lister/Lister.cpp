@@ -25,6 +25,7 @@ int TLister::IndexOf(TListerPhase Phase) const {
 void TLister::Append(TListerPhase Phase, TListerItem Item) {
     std::vector<TListerItem>& list = ListOf(Phase);
     FNames.Add(Item.FileName, {Phase, list.size()});
+    FURLs[Phase][Item.URL].push_back(list.size());
     list.push_back(std::move(Item));
 }
 
@@ -162,8 +163,23 @@ std::string TLister::URLAt(int Index) const {
     return ListOf(FPhase).at(static_cast<std::size_t>(Index)).URL;
 }
 
+const std::vector<std::size_t>& TLister::ItemsWithURL(TListerPhase Phase,
+                                                      const std::string& URL) const {
+    static const std::vector<std::size_t> none;
+    const auto it = FURLs[Phase].find(URL);
+    return it == FURLs[Phase].end() ? none : it->second;
+}
+
 void TLister::SetStateOf(TListerPhase Phase, std::size_t Index, TItemState State) {
     ListOf(Phase).at(Index).State = State;
+}
+
+bool TLister::StepCurrentIndex() {
+    int& index = IndexOf(FPhase);
+    if (index >= Count())
+        return false;
+    ++index;
+    return index < Count();
 }
 
 } // namespace larkspool

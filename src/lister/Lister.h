@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace larkspool {
@@ -88,8 +89,13 @@ public:
     const std::vector<TListerItem>& Stylesheets() const { return FStylesheets; }
     const std::vector<TPreviousDownload>& PreviousDownloads() const { return FPreviousDownloads; }
     const std::string& PageURL() const { return FPageURL; }
-    // State of any item, for the page operations (the relinker marks pages).
+    // Indexes, in list order, of the items of a phase's list with exactly
+    // this URL (URLs never change, so the index is kept as items are added).
+    const std::vector<std::size_t>& ItemsWithURL(TListerPhase Phase, const std::string& URL) const;
+    // State of any item by its place.
     void SetStateOf(TListerPhase Phase, std::size_t Index, TItemState State);
+    // Moves the cursor one item on in the current phase; false at the end.
+    bool StepCurrentIndex();
 
 private:
     std::vector<TListerItem>& ListOf(TListerPhase Phase);
@@ -116,6 +122,7 @@ private:
     int FStylesheetIndex = 0;
     TListerPhase FPhase = phPages;
     TNameIndex FNames; // who carries which FileName, for the clash pass
+    std::unordered_map<std::string, std::vector<std::size_t>> FURLs[3]; // by phase
 };
 
 } // namespace larkspool

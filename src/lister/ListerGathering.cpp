@@ -30,11 +30,6 @@ std::vector<std::string> LowerWords(const std::string& Text) {
     return words;
 }
 
-bool HasItemWithURL(const std::vector<TListerItem>& List, const std::string& URL) {
-    return std::any_of(List.begin(), List.end(),
-                       [&](const TListerItem& item) { return item.URL == URL; });
-}
-
 } // namespace
 
 TLister::TLister(const Variant& Window) {
@@ -115,15 +110,15 @@ void TLister::AddStylesheet(const std::string& Address) {
 }
 
 bool TLister::IsNewPage(const std::string& Address) const {
-    return IsNotMailto(Address) && !HasItemWithURL(FPages, Address);
+    return IsNotMailto(Address) && ItemsWithURL(phPages, Address).empty();
 }
 
 bool TLister::IsNewStylesheet(const std::string& Address) const {
-    return IsNotMailto(Address) && !HasItemWithURL(FStylesheets, Address);
+    return IsNotMailto(Address) && ItemsWithURL(phStylesheets, Address).empty();
 }
 
 bool TLister::AcceptPicture(const std::string& Address) const {
-    return PassesPictureFilters(Address) && !HasItemWithURL(FPictures, Address);
+    return PassesPictureFilters(Address) && ItemsWithURL(phPictures, Address).empty();
 }
 
 bool TLister::PassesPictureFilters(const std::string& Address) const {
@@ -156,7 +151,7 @@ void TLister::ScanCurrentPage() {
 
 std::string TLister::ResolveScannedLink(std::string_view Value) const {
     std::string result = ResolveURL(CurrentURL(), CleanAttributeValue(Value));
-    if (!Settings.SaveExistF || FPreviousDownloads.empty())
+    if (!Settings.SaveExistF)
         return result;
     // Pages taken over from an earlier save carry the local names that its
     // relinking wrote, in double quotes: map them back to what they stand for.
@@ -166,6 +161,11 @@ std::string TLister::ResolveScannedLink(std::string_view Value) const {
             continue;
         return LoggedFileExists(record) ? std::string() : record.URL;
     }
+    // Such a name of a file that is already there (a picture of the earlier
+    // save, which the log does not list) is not fetched again: fetched from
+    // the wrong address, it would replace that file.
+    if (IsFileInOutputFolder(QuotedLocalName(Value)))
+        return {};
     return result;
 }
 

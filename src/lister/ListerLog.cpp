@@ -16,11 +16,6 @@ std::string LogPath() {
     return OutputFolder + std::string(PreviousDownloadsLogName);
 }
 
-bool IsRegularFile(const std::string& Path) {
-    struct stat info {};
-    return ::stat(Path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 bool PathExists(const std::string& Path) {
     struct stat info {};
     return ::lstat(Path.c_str(), &info) == 0;
@@ -31,7 +26,7 @@ bool PathExists(const std::string& Path) {
 // The log is read from disk: only a plain name of the output folder itself
 // can stand for a file that the earlier save stored.
 bool TLister::LoggedFileExists(const TPreviousDownload& Record) const {
-    return IsPlainLogFileName(Record.FileName) && IsRegularFile(OutputFolder + Record.FileName);
+    return IsPlainLogFileName(Record.FileName) && IsFileInOutputFolder(Record.FileName);
 }
 
 void TLister::LoadPreviousDownloads() {

@@ -1,5 +1,11 @@
 #include "lister/LocalNames.h"
 
+#include "lister/PreviousDownloadsLog.h"
+#include "tools/ProcessValues.h"
+#include "tools/UrlHelpers.h"
+
+#include <sys/stat.h>
+
 namespace larkspool {
 
 std::string CleanLocalName(std::string_view Proposed) {
@@ -22,6 +28,21 @@ std::string CleanLocalName(std::string_view Proposed) {
         name += kept ? c : '_';
     }
     return name;
+}
+
+std::string QuotedLocalName(std::string_view Value) {
+    if (Value.size() < 3 || Value.front() != '"' || Value.back() != '"')
+        return {};
+    std::string name = StripFragment(Value.substr(1, Value.size() - 2));
+    if (!IsPlainLogFileName(name) || name.find(':') != std::string::npos)
+        return {};
+    return name;
+}
+
+bool IsFileInOutputFolder(const std::string& Name) {
+    struct stat info {};
+    return !Name.empty() && ::stat((OutputFolder + Name).c_str(), &info) == 0 &&
+           S_ISREG(info.st_mode);
 }
 
 void TNameIndex::Add(const std::string& Name, Place At) {

@@ -19,6 +19,14 @@ namespace larkspool {
 // be empty, "." or "..": the caller then generates a name.
 std::string CleanLocalName(std::string_view Proposed);
 
+// The bare file name in a double-quoted value such as "name" or
+// "name#fragment" (what link rewriting writes for a stored item), when it is
+// a plain name of the output folder itself; empty otherwise.
+std::string QuotedLocalName(std::string_view Value);
+
+// Whether OutputFolder holds a regular file of that plain name.
+bool IsFileInOutputFolder(const std::string& Name);
+
 // Which items carry which file name, by their place in the list order (pages,
 // then pictures, then style sheets, each in list order). Lets the clash pass
 // jump from one item with the name it is testing to the next instead of

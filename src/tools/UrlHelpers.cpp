@@ -54,6 +54,15 @@ std::size_t Utf8CharAt(std::string_view S, std::size_t i, char32_t& Code) {
     return length;
 }
 
+// Offsets of the "/" that ends the root (the first one after "://", or the
+// first one at all when there is no "://") and of the last "/"; First is npos
+// when there is no such "/".
+void RootAndDirEnds(std::string_view URL, std::size_t& First, std::size_t& Last) {
+    const std::size_t scheme = URL.find("://");
+    First = URL.find('/', scheme == npos ? 0 : scheme + 3);
+    Last = First == npos ? npos : URL.rfind('/');
+}
+
 bool IsFolderNameAscii(char c) {
     return c == ' ' || c == '-' || c == '_' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
            (c >= 'a' && c <= 'z');
@@ -71,16 +80,14 @@ std::string FragmentOf(std::string_view URL) {
 }
 
 void SplitURL(std::string_view URL, std::string& Root, std::string& Dir, std::string& Name) {
-    const std::size_t scheme = URL.find("://");
-    const std::size_t start = scheme == npos ? 0 : scheme + 3;
-    const std::size_t first = URL.find('/', start);
+    std::size_t first, last;
+    RootAndDirEnds(URL, first, last);
     if (first == npos) {
         Root.clear();
         Dir.assign(URL);
         Name.clear();
         return;
     }
-    const std::size_t last = URL.rfind('/');
     Root.assign(URL.substr(0, first + 1));
     Dir.assign(URL.substr(first + 1, last - first));
     Name.assign(URL.substr(last + 1));
@@ -125,20 +132,27 @@ std::size_t FirstSlashPos(std::string_view S) {
 std::string ResolveURL(std::string_view Base, std::string_view Link) {
     if (Link.empty())
         return {};
-    const std::string base = BackslashesToSlashes(Base);
-    std::string link = BackslashesToSlashes(Link);
-    if (link.find("://") != npos)
-        return link;
+    // Copies only when there is a "\\" to turn into "/".
+    std::string baseCopy, linkCopy;
+    if (Base.find('\\') != npos)
+        Base = baseCopy = BackslashesToSlashes(Base);
+    if (Link.find('\\') != npos)
+        Link = linkCopy = BackslashesToSlashes(Link);
+    if (Link.find("://") != npos)
+        return std::string(Link);
 
     std::string result;
-    std::string_view rest = link;
+    result.reserve(Base.size() + Link.size());
+    std::string_view rest = Link;
+    std::size_t first, last;
+    RootAndDirEnds(Base, first, last);
     if (rest.front() == '/') {
-        result = HostPartOf(base);
+        result = first == npos ? std::string_view() : Base.substr(0, first + 1);
         rest.remove_prefix(1);
-    } else if (IsBlank(StripFragment(rest))) {
-        result = base;
+    } else if (IsBlank(rest.substr(0, rest.find('#')))) {
+        result = Base;
     } else {
-        result = DirectoryOf(base);
+        result = first == npos ? Base : Base.substr(0, last + 1);
     }
 
     for (;;) {
@@ -160,16 +174,21 @@ std::string ResolveURL(std::string_view Base, std::string_view Link) {
 }
 
 std::string CleanAttributeValue(std::string_view S) {
-    std::string r;
-    r.reserve(S.size());
-    for (char c : S)
-        if (c != '\t' && c != '\n' && c != '\r')
-            r += c;
-    if (!r.empty() && (r.front() == '"' || r.front() == '\''))
-        r.erase(0, 1);
-    if (!r.empty() && (r.back() == '"' || r.back() == '\''))
-        r.pop_back();
-    return r;
+    const auto isBreak = [](char c) { return c == '\t' || c == '\n' || c == '\r'; };
+    std::string kept;
+    std::string_view text = S;
+    if (std::any_of(S.begin(), S.end(), isBreak)) {
+        kept.reserve(S.size());
+        for (char c : S)
+            if (!isBreak(c))
+                kept += c;
+        text = kept;
+    }
+    if (!text.empty() && (text.front() == '"' || text.front() == '\''))
+        text.remove_prefix(1);
+    if (!text.empty() && (text.back() == '"' || text.back() == '\''))
+        text.remove_suffix(1);
+    return std::string(text);
 }
 
 std::string MakeFolderName(std::string_view Title) {

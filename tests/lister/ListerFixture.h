@@ -19,7 +19,7 @@
 namespace larkspool::check {
 
 class ListerTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         char tmpl[] = "/tmp/larkspool-lister-XXXXXX";
         Folder = ::mkdtemp(tmpl);

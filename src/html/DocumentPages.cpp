@@ -1,0 +1,63 @@
+#include "html/DocumentPages.h"
+
+#include "html/HtmlParser.h"
+#include "html/PageEncoding.h"
+#include "platform/AtomicFile.h"
+#include "tools/ProcessValues.h"
+#include "tools/UrlHelpers.h"
+
+namespace larkspool {
+
+namespace {
+
+// The markup of the document's root element, or false when it has none.
+bool RootMarkup(const Variant& Document, std::string& Markup) {
+    const Variant all = Document.Get("All");
+    const std::int64_t count = all.Get("Length").ToInteger();
+    for (std::int64_t i = 0; i < count; ++i) {
+        const Variant element = all.Call("Item", {Variant(i), Variant(0)});
+        if (element.Get("tagName").ToText() == "HTML") {
+            Markup = element.Get("outerHTML").ToText();
+            return true;
+        }
+    }
+    return false;
+}
+
+// Writes one document and adds its style sheets; the base address is read
+// only when needed, after the file is written.
+template <typename BaseFn>
+void SaveDocument(TLister& List, const Variant& Document, const std::string& Path, BaseFn Base) {
+    std::string markup;
+    if (!RootMarkup(Document, markup))
+        return;
+    WriteFileAtomically(Path, EncodeDocumentMarkup(markup, Document.Get("characterSet").ToText()));
+
+    const std::string base = Base();
+    THTMLParser parser = THTMLParser::CreateFromText(markup.c_str());
+    while (parser.Next())
+        if (parser.Kind() == tkLink)
+            List.AddStylesheet(ResolveURL(base, CleanAttributeValue(parser.Value())));
+}
+
+} // namespace
+
+void SaveDocumentPages(TLister& List, const Variant& BrowserWindow) {
+    SaveDocument(List, BrowserWindow.Get("parent").Get("document"), OutputFolder + "INDEX.HTML",
+                 [] { return StartPageURL; });
+
+    const Variant frames = BrowserWindow.Get("parent").Get("frames");
+    const std::int64_t count = frames.Get("Length").ToInteger();
+    for (std::int64_t i = 0; i < count; ++i) {
+        // A frame that appeared after the list was made has no item of its
+        // own (the next page may be a link): it is left out.
+        const std::size_t item = static_cast<std::size_t>(i) + 1;
+        if (item >= List.Pages().size() || List.Pages()[item].State != stFromDocument)
+            break;
+        const Variant document = frames.Call("Item", {Variant(i)}).Get("document");
+        SaveDocument(List, document, OutputFolder + List.Pages()[item].FileName,
+                     [&] { return document.Get("URL").ToText(); });
+    }
+}
+
+} // namespace larkspool

@@ -1,0 +1,180 @@
+#include "html/Relinker.h"
+
+#include "html/HtmlParser.h"
+#include "html/Replacements.h"
+#include "platform/AtomicFile.h"
+#include "tools/ProcessValues.h"
+#include "tools/UrlHelpers.h"
+
+#include <sys/stat.h>
+
+namespace larkspool {
+
+namespace {
+
+bool IsStored(TItemState State) {
+    return State == stFromDocument || State == stSavedText || State == stRelinked ||
+           State == stSavedOther;
+}
+
+// The scheme of a value, lower-cased, or empty when it has none.
+std::string SchemeOf(std::string_view Value) {
+    std::size_t i = 0;
+    while (i < Value.size() && static_cast<unsigned char>(Value[i]) <= ' ')
+        ++i;
+    const std::size_t start = i;
+    std::string scheme;
+    for (; i < Value.size(); ++i) {
+        char c = Value[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        const bool letter = c >= 'a' && c <= 'z';
+        if (c == ':')
+            return i > start ? scheme : std::string();
+        if (!letter &&
+            (i == start || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')))
+            return {};
+        scheme += c;
+    }
+    return {};
+}
+
+bool IsWebAddress(std::string_view Cleaned) {
+    const std::string scheme = SchemeOf(Cleaned);
+    return scheme.empty() || scheme == "http" || scheme == "https" || scheme == "ftp";
+}
+
+// The last item of the list in order, among those with exactly one of the
+// two addresses, whose state is accepted; -1 when none.
+template <typename Accept>
+long LastMatch(const TLister& List, TListerPhase Phase, const std::vector<const std::string*>& URLs,
+               Accept Accepted) {
+    const std::vector<TListerItem>& items = Phase == phPages      ? List.Pages()
+                                            : Phase == phPictures ? List.Pictures()
+                                                                  : List.Stylesheets();
+    long best = -1;
+    for (const std::string* url : URLs) {
+        const std::vector<std::size_t>& found = List.ItemsWithURL(Phase, *url);
+        for (auto it = found.rbegin(); it != found.rend(); ++it) {
+            if (static_cast<long>(*it) <= best)
+                break;
+            if (Accepted(items[*it].State)) {
+                best = static_cast<long>(*it);
+                break;
+            }
+        }
+    }
+    return best;
+}
+
+// Pages matched by SameURL: the link without its fragment, or with a "/"
+// added when it has none.
+long LastPageMatch(const TLister& List, const std::string& Link, bool SkipSkipped) {
+    const std::string bare = StripFragment(Link);
+    std::vector<const std::string*> urls{&bare};
+    const std::string slashed = bare + "/";
+    if (bare.empty() || bare.back() != '/')
+        urls.push_back(&slashed);
+    return LastMatch(List, phPages, urls, [&](TItemState s) {
+        return s != stToDownload && !(SkipSkipped && s == stSkipped);
+    });
+}
+
+std::string AnchorValue(const TLister& List, std::string_view Value, const std::string& L) {
+    const long match = LastPageMatch(List, L, false);
+    if (match < 0)
+        return IsFileInOutputFolder(QuotedLocalName(Value)) ? std::string(Value)
+                                                            : NotSelectedReplacement(L);
+    const TListerItem& item = List.Pages()[static_cast<std::size_t>(match)];
+    switch (item.State) {
+    case stSkipped:
+        return SkippedReplacement(item.URL);
+    case stToBrowser:
+    case stHandedToBrowser:
+        return ToBrowserReplacement(item.URL);
+    case stNotToDownload:
+        return NotToDownloadReplacement(item.URL);
+    default:
+        return LocalReplacement(item.FileName, FragmentOf(L));
+    }
+}
+
+std::string StoredItemValue(const TLister& List, TListerPhase Phase, std::string_view Value,
+                            const std::string& L) {
+    const long match = LastMatch(List, Phase, {&L}, IsStored);
+    if (match < 0)
+        return std::string(Value);
+    const auto& items = Phase == phPictures ? List.Pictures() : List.Stylesheets();
+    return LocalReplacement(items[static_cast<std::size_t>(match)].FileName);
+}
+
+std::string NewValue(const TLister& List, const std::string& PageURL, TTagKind Kind,
+                     std::string_view Value) {
+    const std::string cleaned = CleanAttributeValue(Value);
+    const std::string L = ResolveURL(PageURL, cleaned);
+    switch (Kind) {
+    case tkAnchor:
+        return IsWebAddress(cleaned) ? AnchorValue(List, Value, L) : std::string(Value);
+    case tkFrame: {
+        const long match = LastPageMatch(List, L, true);
+        return match < 0 ? std::string(Value)
+                         : LocalReplacement(List.Pages()[static_cast<std::size_t>(match)].FileName,
+                                            FragmentOf(L));
+    }
+    case tkImage:
+        return StoredItemValue(List, phPictures, Value, L);
+    case tkLink:
+        return StoredItemValue(List, phStylesheets, Value, L);
+    case tkText:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
+bool SameURL(std::string_view ItemURL, std::string_view LinkURL) {
+    std::string link = StripFragment(LinkURL);
+    if (!ItemURL.empty() && ItemURL.back() == '/' && (link.empty() || link.back() != '/'))
+        link += '/';
+    return ItemURL == link;
+}
+
+bool RelinkNext(TLister& List) {
+    while (List.CurrentIndex() < List.Count()) {
+        const TItemState state = List.CurrentState();
+        if (state == stFromDocument || state == stSavedText) {
+            RelinkPage(List);
+            List.SetCurrentState(stRelinked);
+            return true;
+        }
+        if (!List.StepCurrentIndex())
+            return false;
+    }
+    return false;
+}
+
+void RelinkPage(TLister& List) {
+    const std::string path = OutputFolder + List.CurrentFileName();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    const std::string pageURL = List.CurrentURL();
+
+    THTMLParser parser = THTMLParser::CreateFromFile(path);
+    std::string page;
+    page.reserve(static_cast<std::size_t>(info.st_size) + 4096);
+    bool changed = false;
+    while (parser.Next()) {
+        page += parser.Before();
+        if (parser.Kind() == tkText)
+            continue;
+        const std::string value = NewValue(List, pageURL, parser.Kind(), parser.Value());
+        changed = changed || value != parser.Value();
+        page += value;
+    }
+    if (changed)
+        WriteFileAtomically(path, page, info.st_mode & 07777);
+}
+
+} // namespace larkspool
