@@ -5,16 +5,7 @@
 using namespace larkspool;
 using DocumentPages = larkspool::check::ListerTest;
 
-namespace {
-
-std::vector<std::string> URLs(const std::vector<TListerItem>& List) {
-    std::vector<std::string> urls;
-    for (const TListerItem& item : List)
-        urls.push_back(item.URL);
-    return urls;
-}
-
-} // namespace
+using larkspool::check::URLs;
 
 TEST_F(DocumentPages, MainPageAloneIsItsRootMarkupAndItsStylesheets) {
     StartPageURL = Page.Url;

@@ -15,8 +15,17 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace larkspool::check {
+
+// The addresses of a list's items, in order.
+inline std::vector<std::string> URLs(const std::vector<TListerItem>& List) {
+    std::vector<std::string> urls;
+    for (const TListerItem& item : List)
+        urls.push_back(item.URL);
+    return urls;
+}
 
 class ListerTest : public ::testing::Test {
 public:

@@ -3,16 +3,7 @@
 using namespace larkspool;
 using Gathering = larkspool::check::ListerTest;
 
-namespace {
-
-std::vector<std::string> URLs(const std::vector<TListerItem>& List) {
-    std::vector<std::string> urls;
-    for (const TListerItem& item : List)
-        urls.push_back(item.URL);
-    return urls;
-}
-
-} // namespace
+using larkspool::check::URLs;
 
 TEST_F(Gathering, CreateListsMainPageFramesAndTheirPicturesInOrder) {
     Page.Images = {"http://site.test/logo.gif", "http://site.test/a.gif",

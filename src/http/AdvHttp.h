@@ -1,0 +1,217 @@
+#pragma once
+
+// TAdvHttp: one HTTP or HTTPS request at a time through the WinInet subset,
+// reporting progress and outcome through notify events.
+//
+// By default a request runs asynchronously: Execute returns at once, the
+// layer reports progress from its own thread, a worker thread of the
+// component reads the response, and, for a component that delivers to the
+// main thread (a Qt application exists), every handler runs on the main
+// thread while the delivering thread waits; an exception thrown by a handler
+// is carried back to the delivering thread. One delivery completes before the
+// next begins.
+//
+// Abort ends the request in flight at any moment; afterwards no event of that
+// request reaches a handler, and Execute may start the next one at once.
+// Each request has its own identity and handles, so a worker still winding
+// down never touches the next request's state.
+//
+// Byte counts are 64-bit so that bodies beyond 2 GB count correctly.
+
+#include "platform/wininet/WinInet.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace larkspool {
+
+enum TInternetFlag : std::uint8_t {
+    ifCacheIfNetFail = 0,
+    ifDontCache,
+    ifHyperLink,
+    ifIgnoreCertCnInvalid,
+    ifIgnoreCertDateInvalid,
+    ifIgnoreRedirectToHttp,
+    ifIgnoreRedirectToHttps,
+    ifKeepConnection,
+    ifNeedFile,
+    ifNoAuth,
+    ifNoAutoRedirect,
+    ifNoCacheWrite,
+    ifNoCookies,
+    ifNoUi,
+    ifPragmaNoCache,
+    ifReload,
+    ifResynchronize,
+};
+
+// A set of TInternetFlag: bit n stands for enumerator n.
+using TInternetFlags = std::uint32_t;
+constexpr TInternetFlags FlagSet(std::initializer_list<TInternetFlag> Flags) {
+    TInternetFlags set = 0;
+    for (TInternetFlag f : Flags)
+        set |= 1u << f;
+    return set;
+}
+// The WinInet request flags of a set.
+DWORD RequestFlagsOf(TInternetFlags Flags);
+
+// A failure of the component: its message is the WinInet text for the code.
+class EAdvHttpError : public std::runtime_error {
+public:
+    EAdvHttpError(const std::string& Message, DWORD Code)
+        : std::runtime_error(Message), Code(Code) {}
+    DWORD Code;
+};
+
+class TAdvHttp {
+public:
+    using TNotifyEvent = std::function<void(TAdvHttp& Sender)>;
+
+    // DeliverOnMainThread: handlers run on the thread of the Qt application
+    // (when one exists) as for a component owned by a window; otherwise on
+    // the thread that raises the event.
+    explicit TAdvHttp(bool DeliverOnMainThread = true);
+    ~TAdvHttp();
+    TAdvHttp(const TAdvHttp&) = delete;
+    TAdvHttp& operator=(const TAdvHttp&) = delete;
+
+    // Requests.
+    bool Execute(bool Synchronous = false);
+    void Abort();
+
+    // Properties.
+    std::int32_t ConnectTimeout = 30000;
+    bool RaiseExceptions = true;
+    std::string Method = "GET";
+    bool DefaultUi = true;
+    std::int32_t AuthRetries = 3;
+
+    const std::string& UserAgent() const { return FUserAgent; }
+    void SetUserAgent(const std::string& Value);
+    const std::string& Proxy() const { return FProxy; }
+    void SetProxy(const std::string& Value);
+
+    const std::string& URL() const { return FURL; }
+    void SetURL(const std::string& Value);
+    const std::string& HostName() const { return FHostName; }
+    void SetHostName(const std::string& Value);
+    const std::string& URLPath() const { return FURLPath; }
+    void SetURLPath(const std::string& Value);
+    const std::string& ExtraInfo() const { return FExtraInfo; }
+    void SetExtraInfo(const std::string& Value);
+    std::int32_t Port() const { return FPort; }
+    void SetPort(std::int32_t Value);
+    bool SSL() const { return FSSL; }
+    void SetSSL(bool Value);
+
+    const std::string& UserName() const { return FUserName; }
+    void SetUserName(const std::string& Value);
+    const std::string& Password() const { return FPassword; }
+    void SetPassword(const std::string& Value);
+    const std::string& ProxyUserName() const { return FProxyUserName; }
+    void SetProxyUserName(const std::string& Value);
+    const std::string& ProxyPassword() const { return FProxyPassword; }
+    void SetProxyPassword(const std::string& Value);
+
+    const std::vector<std::string>& RequestHeaders() const { return FRequestHeaders; }
+    void SetRequestHeaders(const std::vector<std::string>& Lines) { FRequestHeaders = Lines; }
+    const std::vector<std::string>& AcceptTypes() const { return FAcceptTypes; }
+    void SetAcceptTypes(const std::vector<std::string>& Lines) { FAcceptTypes = Lines; }
+
+    TInternetFlags InternetFlags() const { return FInternetFlags; }
+    void SetInternetFlags(TInternetFlags Value);
+    DWORD RequestFlags() const { return FRequestFlags; }
+
+    // The body received, up to its first zero byte.
+    std::string Text() const;
+    // The body sent with every following request.
+    void SetText(const std::string& Value);
+
+    // Events.
+    TNotifyEvent OnClosingConnection, OnConnectedToServer, OnConnectingToServer, OnConnectionClosed,
+        OnIntermediateResponse, OnNameResolved, OnReceivingResponse, OnResponseReceived, OnRedirect,
+        OnRequestComplete, OnRequestSent, OnResolvingName, OnSendingRequest, OnStateChange,
+        OnDataAvailable, OnNeedAuth, OnNeedProxyAuth, OnError;
+
+    // State read by handlers and callers.
+    std::string ResponseStream;               // body of the current or last response
+    std::vector<std::string> ResponseHeaders; // status line, headers, one empty entry
+    std::string RequestStream;                // body sent with every request
+    // (Counters are atomic: the layer's thread and the worker write them.)
+    std::atomic<std::int32_t> StatusCode{0};
+    std::atomic<DWORD> LastError{0};
+    std::string RedirectURL;
+    std::string ServerAddress;
+    std::atomic<std::int32_t> BytesSent{0};
+    std::atomic<std::int32_t> BytesReceived{0};
+    std::atomic<std::int64_t> TotalBytesReceived{0};
+    std::atomic<std::int64_t> LastReadSize{0};
+    std::atomic<std::int64_t> TotalBytesRead{0};
+    std::atomic<std::int64_t> ChunkPosition{0};
+    const void* StatusInfo = nullptr;
+    DWORD StatusInfoLength = 0;
+
+    // The message text for an error code.
+    static std::string ErrorText(DWORD Code);
+
+private:
+    struct Request;
+
+    void OpenInternet();
+    void CloseInternet();
+    void CloseRequest(Request& R);
+    void SendRequest(const std::shared_ptr<Request>& R);
+    void ProcessResponse(const std::shared_ptr<Request>& R);
+    bool CheckStatus(const std::shared_ptr<Request>& R);
+    void ReadHeaders(const std::shared_ptr<Request>& R);
+    void ReadData(const std::shared_ptr<Request>& R);
+    bool WaitForCompletion(Request& R);
+    void StartWorker(const std::shared_ptr<Request>& R);
+    void ApplyCredential(DWORD Option, const std::string& Value);
+    void CheckResult(bool Ok);
+    void SetError(DWORD Code);
+    void CrackURL();
+    void BuildURL();
+    void CallEvent(const TNotifyEvent& Handler, const std::shared_ptr<Request>& R);
+    void Notify(const std::shared_ptr<Request>& R, DWORD Status, const void* Info, DWORD Length);
+    std::shared_ptr<Request> Current() const;
+
+    static void StatusCallback(HINTERNET Handle, DWORD_PTR Context, DWORD Status, LPVOID Info,
+                               DWORD Length);
+
+    std::string FUserAgent = "Vandrell Larkspool        ";
+    std::string FProxy;
+    std::string FURL;
+    std::string FHostName = "localhost";
+    std::string FURLPath;
+    std::string FExtraInfo;
+    std::int32_t FPort = 80;
+    bool FSSL = false;
+    std::string FUserName, FPassword, FProxyUserName, FProxyPassword;
+    std::vector<std::string> FRequestHeaders, FAcceptTypes;
+    TInternetFlags FInternetFlags;
+    DWORD FRequestFlags = 0;
+
+    HINTERNET FInternet = nullptr;
+    DWORD FAsyncFlag = 0;
+    const bool FDeliverOnMainThread;
+
+    mutable std::mutex FLock;          // the current request, the workers
+    std::shared_ptr<Request> FCurrent; // the request in flight, if any
+    std::condition_variable FWorkersDone;
+    int FWorkers = 0;
+    std::atomic<bool> FDestroying{false};
+    std::mutex FDeliveryLock; // one event delivery at a time
+    std::uint64_t FInstance;  // identity in the registry of live components
+};
+
+} // namespace larkspool
