@@ -14,14 +14,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
-using testing::LocalServer;
+using check::LocalServer;
 using ::testing::Not;
-using testing::RawServer;
+using check::RawServer;
 using ::testing::StartsWith;
 
 constexpr DWORD HTTP_QUERY_LOCATION = 33;
 
-class WinInetTest : public testing::WinInetFixture {};
+class WinInetTest : public check::WinInetFixture {};
 
 // True when Wanted appears in Seen in this order, other entries in between.
 bool InOrder(const std::vector<DWORD>& Seen, const std::vector<DWORD>& Wanted) {
@@ -96,7 +96,7 @@ TEST_F(WinInetTest, LargeBodyWaitsForTheReaderAndArrivesWhole) {
     std::string body = ReadAll(r);
     ASSERT_EQ(body.size(), size);
     for (std::size_t i = 0; i < size; i += 4093)
-        ASSERT_EQ(body[i], testing::LargeBodyByte(i)) << i;
+        ASSERT_EQ(body[i], check::LargeBodyByte(i)) << i;
     DWORD reported = 0;
     for (const auto& item : Events.Logged())
         if (item.Status == INTERNET_STATUS_RESPONSE_RECEIVED)
@@ -128,8 +128,8 @@ TEST_F(WinInetTest, SynchronousCallsBlockAndStillNotify) {
 
 class WinInetAuthTest : public WinInetTest, public ::testing::WithParamInterface<const char*> {
 protected:
-    std::vector<testing::SeenRequest> SeenAt(const LocalServer& Server) {
-        std::vector<testing::SeenRequest> out;
+    std::vector<check::SeenRequest> SeenAt(const LocalServer& Server) {
+        std::vector<check::SeenRequest> out;
         for (auto& seen : Server.Seen())
             if (seen.Target == GetParam())
                 out.push_back(seen);

@@ -9,11 +9,11 @@
 namespace larkspool {
 namespace {
 
-using testing::LocalServer;
-using testing::TestAuthority;
-using testing::TlsIdentity;
+using check::LocalServer;
+using check::TestAuthority;
+using check::TlsIdentity;
 
-class WinInetTlsTest : public testing::WinInetFixture {
+class WinInetTlsTest : public check::WinInetFixture {
 protected:
     void SetUp() override { SetTrustedCaFile(TestAuthority::Shared().CaFile()); }
     void TearDown() override {
