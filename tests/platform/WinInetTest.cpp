@@ -230,7 +230,7 @@ TEST_F(WinInetTest, RedirectsAreFollowedAndReportedHopByHop) {
     EXPECT_EQ(Query(kept, HTTP_QUERY_LOCATION), "/chain/2");
     EXPECT_EQ(ReadAll(kept), "moved");
 
-    testing::Recorder& events = Events;
+    check::Recorder& events = Events;
     std::size_t before = events.Texts(INTERNET_STATUS_REDIRECT).size();
     HINTERNET loop = Request(internet, server.Port(), "/loop");
     INTERNET_ASYNC_RESULT result = Send(loop);
@@ -259,7 +259,7 @@ TEST_F(WinInetTest, BodyAndHeadersGoWithAnyVerb) {
 }
 
 TEST_F(WinInetTest, RefusedConnectionFailsThroughTheCompletion) {
-    HINTERNET r = Request(Open(), testing::UnusedPort(), "/");
+    HINTERNET r = Request(Open(), check::UnusedPort(), "/");
     INTERNET_ASYNC_RESULT result = Send(r);
     EXPECT_FALSE(result.dwResult);
     EXPECT_EQ(result.dwError, ERROR_INTERNET_CANNOT_CONNECT);
