@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     const std::string block(1 << 20, 'z');
     httplib::Server server;
     server.set_tcp_nodelay(true);
+    server.set_keep_alive_max_count(100000); // one connection for all the small GETs
     server.Get("/small", [&](const httplib::Request&, httplib::Response& res) {
         res.set_content(small, "text/html");
     });

@@ -1,14 +1,14 @@
 #include "http/AdvHttp.h"
 
+#include "http/MainThreadMailbox.h"
+
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QThread>
 
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <sys/mman.h>
 #include <thread>
 #include <unordered_map>
 
@@ -110,22 +110,13 @@ std::uint64_t ContentLength(const std::vector<std::string>& Headers) {
 }
 
 // Room for the announced body at once, so that a large body is not copied
-// as the stream grows; on large bodies with huge pages, which saves most of
-// the page faults. An announced length is only a hint: it is capped.
+// over and over as the stream grows. The announced length is only a hint,
+// capped so that a lying server cannot make us reserve without bound.
 void ReserveForBody(std::string& Stream, const std::vector<std::string>& Headers) {
     constexpr std::uint64_t kCap = std::uint64_t(4) << 30;
     const std::uint64_t length = std::min(ContentLength(Headers), kCap);
-    if (length == 0)
-        return;
-    Stream.reserve(static_cast<std::size_t>(length));
-    constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
-    if (Stream.capacity() < 2 * kHuge)
-        return;
-    const auto begin = reinterpret_cast<std::uintptr_t>(Stream.data());
-    const std::uintptr_t from = (begin + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t to = (begin + Stream.capacity()) & ~(kHuge - 1);
-    if (to > from)
-        ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    if (length > Stream.capacity())
+        Stream.reserve(static_cast<std::size_t>(length));
 }
 
 } // namespace
@@ -160,8 +151,16 @@ TAdvHttp::~TAdvHttp() {
     }
     Abort();
     {
-        std::unique_lock lock(FLock);
-        FWorkersDone.wait(lock, [&] { return FWorkers == 0; });
+        std::lock_guard lock(FLock);
+        FStopWorker = true;
+        FJobs.clear();
+    }
+    FJobsChanged.notify_all();
+    if (FWorker.joinable()) {
+        if (FWorker.get_id() == std::this_thread::get_id())
+            FWorker.detach(); // destroyed from one of its own handlers
+        else
+            FWorker.join();
     }
     CloseInternet();
 }
@@ -503,22 +502,34 @@ void TAdvHttp::Abort() {
 }
 
 void TAdvHttp::StartWorker(const std::shared_ptr<Request>& R) {
-    {
-        std::lock_guard lock(FLock);
-        ++FWorkers;
-    }
-    std::thread([this, R] {
+    std::lock_guard lock(FLock);
+    if (FStopWorker)
+        return;
+    FJobs.push_back(R);
+    if (!FWorker.joinable())
+        FWorker = std::thread([this] { WorkerLoop(); });
+    FJobsChanged.notify_all();
+}
+
+void TAdvHttp::WorkerLoop() {
+    for (;;) {
+        std::shared_ptr<Request> r;
+        {
+            std::unique_lock lock(FLock);
+            FJobsChanged.wait(lock, [&] { return FStopWorker || !FJobs.empty(); });
+            if (FStopWorker)
+                return;
+            r = FJobs.front();
+            FJobs.erase(FJobs.begin());
+        }
         try {
-            ProcessResponse(R);
+            ProcessResponse(r);
         } catch (...) {
             // No caller to hand a failure to: it was recorded in LastError
             // and reported through OnError.
-            CloseRequest(*R);
+            CloseRequest(*r);
         }
-        std::lock_guard lock(FLock);
-        --FWorkers;
-        FWorkersDone.notify_all();
-    }).detach();
+    }
 }
 
 // ------------------------------------------------------------ notifications
@@ -639,27 +650,24 @@ void TAdvHttp::CallEvent(const TNotifyEvent& Handler, const std::shared_ptr<Requ
     };
     auto slot = std::make_shared<Slot>();
     std::lock_guard delivery(FDeliveryLock);
-    QMetaObject::invokeMethod(
-        app,
-        [this, slot, Handler, R] {
-            {
-                std::lock_guard lock(slot->M);
-                if (slot->Done) // given up: the component may be gone
-                    return;
-                slot->Started = true;
-            }
-            if (!FDestroying && !(R && R->Aborted)) {
-                try {
-                    Handler(*this);
-                } catch (...) {
-                    slot->Error = std::current_exception();
-                }
-            }
+    MainThreadMailbox::Post([this, slot, Handler, R] {
+        {
             std::lock_guard lock(slot->M);
-            slot->Done = true;
-            slot->CV.notify_all();
-        },
-        Qt::QueuedConnection);
+            if (slot->Done) // given up: the component may be gone
+                return;
+            slot->Started = true;
+        }
+        if (!FDestroying && !(R && R->Aborted)) {
+            try {
+                Handler(*this);
+            } catch (...) {
+                slot->Error = std::current_exception();
+            }
+        }
+        std::lock_guard lock(slot->M);
+        slot->Done = true;
+        slot->CV.notify_all();
+    });
     std::unique_lock lock(slot->M);
     while (!slot->Done) {
         slot->CV.wait_for(lock, std::chrono::milliseconds(20));

@@ -29,6 +29,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace larkspool {
@@ -205,10 +206,15 @@ private:
     DWORD FAsyncFlag = 0;
     const bool FDeliverOnMainThread;
 
-    mutable std::mutex FLock;          // the current request, the workers
+    mutable std::mutex FLock;          // the current request, the worker's jobs
     std::shared_ptr<Request> FCurrent; // the request in flight, if any
-    std::condition_variable FWorkersDone;
-    int FWorkers = 0;
+    // The worker reads one response after another; it is kept between
+    // requests rather than started anew for each.
+    std::thread FWorker;
+    std::condition_variable FJobsChanged;
+    std::vector<std::shared_ptr<Request>> FJobs;
+    bool FStopWorker = false;
+    void WorkerLoop();
     std::atomic<bool> FDestroying{false};
     std::mutex FDeliveryLock; // one event delivery at a time
     std::uint64_t FInstance;  // identity in the registry of live components

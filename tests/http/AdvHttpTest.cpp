@@ -346,12 +346,13 @@ TEST_F(AdvHttpTest, RefusedConnectionIsAnErrorWithoutCompletion) {
 }
 
 TEST_F(AdvHttpTest, AbortMidBodyStopsEventsAndTheNextRequestRuns) {
-    std::atomic<bool> release{false};
-    Web.Server.Get("/slow", [&](const httplib::Request&, httplib::Response& res) {
+    // The server's threads may outlive this test's frame: share the flag.
+    const auto release = std::make_shared<std::atomic<bool>>(false);
+    Web.Server.Get("/slow", [release](const httplib::Request&, httplib::Response& res) {
         res.set_chunked_content_provider(
-            "application/octet-stream", [&](size_t offset, httplib::DataSink& sink) {
+            "application/octet-stream", [release](size_t offset, httplib::DataSink& sink) {
                 if (offset > 0)
-                    while (!release)
+                    while (!*release)
                         std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 sink.write(std::string(1000, 'a').data(), 1000);
                 if (offset > 0)
@@ -367,7 +368,7 @@ TEST_F(AdvHttpTest, AbortMidBodyStopsEventsAndTheNextRequestRuns) {
     ASSERT_TRUE(WaitFor([&] { return Events.Data > 0; }));
     Http.Abort();
     Http.Abort(); // twice is harmless
-    release = true;
+    *release = true;
     Get("/quick");
     ASSERT_TRUE(Finished());
     Settle();
@@ -406,11 +407,11 @@ TEST_F(AdvHttpTest, ExecuteFromTheCompletionHandlerRunsTheNextRequest) {
 }
 
 TEST_F(AdvHttpTest, DestructionDuringARequestDeliversNothing) {
-    std::atomic<bool> release{false};
-    Web.Server.Get("/stall", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("text/plain", [&](size_t, httplib::DataSink& sink) {
+    const auto release = std::make_shared<std::atomic<bool>>(false);
+    Web.Server.Get("/stall", [release](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/plain", [release](size_t, httplib::DataSink& sink) {
             sink.write("x", 1);
-            while (!release)
+            while (!*release)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             sink.done();
             return true;
@@ -427,7 +428,7 @@ TEST_F(AdvHttpTest, DestructionDuringARequestDeliversNothing) {
         ASSERT_TRUE(WaitFor([&] { return events > 0; }));
     }
     const int seen = events;
-    release = true;
+    *release = true;
     Settle();
     EXPECT_EQ(events, seen);
     EXPECT_LT(seen, 100);

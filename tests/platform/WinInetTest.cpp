@@ -13,10 +13,10 @@ namespace larkspool {
 namespace {
 
 using namespace std::chrono_literals;
-using ::testing::HasSubstr;
 using check::LocalServer;
-using ::testing::Not;
 using check::RawServer;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 constexpr DWORD HTTP_QUERY_LOCATION = 33;
