@@ -1,0 +1,340 @@
+#include "run/DownloadRun.h"
+
+#include "html/DocumentPages.h"
+#include "html/Relinker.h"
+#include "platform/AtomicFile.h"
+#include "tools/ProcessValues.h"
+#include "tools/Settings.h"
+#include "tools/UrlHelpers.h"
+
+#include <QMetaObject>
+
+#include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace larkspool {
+
+namespace {
+
+std::string LowerAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// From the last "." of the name on, lower-cased; empty without a ".".
+std::string DotExtension(const std::string& Name) {
+    const std::size_t dot = Name.rfind('.');
+    return dot == std::string::npos ? std::string() : LowerAscii(Name.substr(dot));
+}
+
+bool IsHtmlExtension(const std::string& Extension) {
+    return Extension == ".htm" || Extension == ".html";
+}
+
+} // namespace
+
+TDownloadRun::TDownloadRun(TLister& List, Variant BrowserWindow, IRunObserver& Observer,
+                           ICredentialsPrompt* Prompt)
+    : FList(List), FBrowserWindow(std::move(BrowserWindow)), FObserver(Observer), FPrompt(Prompt) {
+    AdvHttp.ConnectTimeout = 5000;
+    AdvHttp.Method = "GET";
+    AdvHttp.AuthRetries = 3;
+    AdvHttp.DefaultUi = false;
+    AdvHttp.SetInternetFlags(
+        FlagSet({ifIgnoreCertCnInvalid, ifIgnoreCertDateInvalid, ifNoUi, ifResynchronize}));
+    AdvHttp.OnResponseReceived = [this](TAdvHttp&) { AdvHttpResponseReceived(); };
+    AdvHttp.OnRedirect = [this](TAdvHttp&) { AdvHttpRedirect(); };
+    AdvHttp.OnRequestComplete = [this](TAdvHttp&) { AdvHttpRequestComplete(); };
+    AdvHttp.OnNeedAuth = [this](TAdvHttp&) { AdvHttpNeedAuth(); };
+    tmrSkip.setSingleShot(true);
+    connect(&tmrSkip, &QTimer::timeout, this, [this] { tmrSkipTimer(); });
+}
+
+TDownloadRun::~TDownloadRun() {
+    AdvHttp.Abort();
+}
+
+void TDownloadRun::Start() {
+    QMetaObject::invokeMethod(
+        this, [this] { StartRun(); }, Qt::QueuedConnection);
+    AdvHttp.SetProxyUserName(Settings.UserP);
+    AdvHttp.SetProxyPassword(Settings.PassP);
+    AdvHttp.SetUserName(Settings.UserS);
+    AdvHttp.SetPassword(Settings.PassS);
+}
+
+void TDownloadRun::StartRun() {
+    if (FClosed)
+        return;
+    try {
+        SaveDocumentPages(FList, FBrowserWindow);
+    } catch (const std::exception& e) {
+        Report(StartPageURL, e);
+    }
+    if (FList.FindFirst()) {
+        SetProgress(0, FList.Count());
+        BeginItem();
+    } else {
+        NextItem();
+    }
+}
+
+void TDownloadRun::NextItem() {
+    if (FClosed)
+        return;
+    if (FList.FindNext()) {
+        SetProgress(FList.CurrentIndex(), FList.Count());
+        BeginItem();
+    } else {
+        FinishRun();
+    }
+}
+
+void TDownloadRun::BeginItem() {
+    SetStatus(FList.PhaseCaption());
+    if (FList.FindPreviousDownload()) {
+        // Posted, so that a long series of taken-over items does not nest.
+        const std::uint64_t generation = ++FGeneration;
+        QMetaObject::invokeMethod(
+            this, [this, generation] { TakeOver(generation); }, Qt::QueuedConnection);
+        return;
+    }
+    AdvHttp.SetURL(FList.CurrentURL());
+    ShowItem();
+    FRequestInFlight = true;
+    try {
+        AdvHttp.Execute(false);
+    } catch (const std::exception&) {
+        // The request failed to start; like a request that fails later, the
+        // item waits for Skip, Stop, Abort or the auto-skip timer.
+    }
+    ArmAutoSkip();
+}
+
+void TDownloadRun::TakeOver(std::uint64_t Generation) {
+    if (FClosed || Generation != FGeneration)
+        return;
+    ProcessItem(false);
+    NextItem();
+}
+
+void TDownloadRun::ArmAutoSkip() {
+    if (!Settings.AutoSkip)
+        return;
+    tmrSkip.stop();
+    // An interval of 0 never fires.
+    if (Settings.SkipSec > 0) {
+        tmrSkip.setInterval(Settings.SkipSec * 1000);
+        tmrSkip.start();
+    }
+}
+
+bool TDownloadRun::IsTextResponse(const std::vector<std::string>& Headers) {
+    bool text = false;
+    for (const std::string& line : Headers) {
+        const std::string lower = LowerAscii(line);
+        if (lower.rfind("content-type:", 0) == 0)
+            text = lower.find("text/", 13) != std::string::npos;
+    }
+    return text;
+}
+
+bool TDownloadRun::IsTextFile(const std::string& Path) {
+    const std::string extension = DotExtension(Path.substr(Path.rfind('/') + 1));
+    for (const char* text : {".htm", ".html", ".css", ".txt", ".js", ".xml", ".svg"})
+        if (extension == text)
+            return true;
+    for (const char* binary :
+         {".gif", ".png", ".jpg", ".jpeg", ".ico", ".webp", ".bmp", ".zip", ".exe", ".pdf", ".mp3"})
+        if (extension == binary)
+            return false;
+    char head[1024];
+    ssize_t length = 0;
+    const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        length = ::read(fd, head, sizeof head);
+        ::close(fd);
+    }
+    if (length <= 0)
+        return false;
+    const std::string_view bytes(head, static_cast<std::size_t>(length));
+    if (bytes.find('\0') != std::string_view::npos)
+        return false;
+    std::size_t start = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+    while (start < bytes.size() && static_cast<unsigned char>(bytes[start]) <= ' ')
+        ++start;
+    return start < bytes.size() && bytes[start] == '<';
+}
+
+void TDownloadRun::ProcessItem(bool Save) {
+    const std::string url = FList.CurrentURL();
+    try {
+        bool text;
+        if (Save) {
+            text = IsTextResponse(AdvHttp.ResponseHeaders);
+            if (text && !IsHtmlExtension(DotExtension(FList.CurrentFileName())))
+                FList.RenameCurrentAsHtml();
+            WriteFileAtomically(OutputFolder + FList.CurrentFileName(), AdvHttp.ResponseStream);
+        } else {
+            // A file of an earlier save keeps its name; it has no response
+            // of its own to be classified by.
+            text = IsTextFile(OutputFolder + FList.CurrentFileName());
+        }
+        if (text)
+            FList.ScanCurrentPage();
+        FList.SetCurrentState(text ? stSavedText : stSavedOther);
+    } catch (const std::exception& e) {
+        Report(url, e);
+        // Never relinked to a file that may not be there.
+        FList.SetCurrentState(stSkipped);
+    }
+}
+
+std::string TDownloadRun::StatusText(int Position, int Max, const std::string& Text,
+                                     std::int64_t TotalReceived) {
+    // Halves go to the even neighbour (the default rounding mode).
+    const long percent =
+        Max > 0 ? std::lrint(static_cast<double>(Position) / static_cast<double>(Max) * 100.0) : 0;
+    std::string status = std::to_string(percent) + "% " + Text;
+    if (Text != "Relink files")
+        status += " (" + std::to_string(TotalReceived) + " bytes received)";
+    return status;
+}
+
+void TDownloadRun::SetStatus(const std::string& Text) {
+    FObserver.StatusChanged(StatusText(FPosition, FMax, Text, FTotalReceived));
+    const long percent =
+        FMax > 0 ? std::lrint(static_cast<double>(FPosition) / static_cast<double>(FMax) * 100.0)
+                 : 0;
+    FObserver.TitleChanged(std::to_string(percent) + "% Larkspool: " + StartPageTitle);
+}
+
+void TDownloadRun::SetProgress(int Position, int Max) {
+    FPosition = Position;
+    FMax = Max;
+    FObserver.ProgressChanged(Position, Max);
+}
+
+void TDownloadRun::ShowItem() {
+    const std::string title = FList.CurrentTitle();
+    FObserver.ItemChanged(title.empty() ? FList.CurrentURL() : title, FList.CurrentURL());
+}
+
+void TDownloadRun::FinishRun() {
+    if (FClosed)
+        return;
+    tmrSkip.stop();
+    FRequestInFlight = false;
+    try {
+        FList.SavePreviousDownloads();
+    } catch (const std::exception& e) {
+        Report({}, e);
+    }
+    RelinkAll();
+    FClosed = true; // no countdown or button acts any more
+    QMetaObject::invokeMethod(
+        this, [this] { CloseWindow(); }, Qt::QueuedConnection);
+}
+
+void TDownloadRun::RelinkAll() {
+    FList.ResetToPages();
+    SetProgress(FPosition, FList.Count());
+    for (;;) {
+        bool relinked;
+        try {
+            relinked = RelinkNext(FList);
+        } catch (const std::exception& e) {
+            // The page keeps its links to the server; the others go on.
+            Report(FList.CurrentURL(), e);
+            FList.SetCurrentState(stRelinked);
+            continue;
+        }
+        if (!relinked)
+            break;
+        SetProgress(FList.CurrentIndex() + 1, FMax);
+        SetStatus("Relink files");
+        ShowItem();
+    }
+}
+
+void TDownloadRun::CloseWindow() {
+    FClosed = true;
+    tmrSkip.stop();
+    FObserver.RunClosed();
+}
+
+void TDownloadRun::Report(const std::string& URL, const std::exception& Error) {
+    FObserver.ProblemReported(URL, Error.what());
+}
+
+void TDownloadRun::SkipCurrent() {
+    if (FClosed)
+        return;
+    tmrSkip.stop();
+    AdvHttp.Abort();
+    FRequestInFlight = false;
+    ++FGeneration; // a take-over still posted for this item is dropped
+    FList.SetCurrentState(stSkipped);
+    NextItem();
+}
+
+void TDownloadRun::Stop() {
+    if (FClosed)
+        return;
+    AdvHttp.Abort();
+    ++FGeneration;
+    FinishRun();
+}
+
+void TDownloadRun::Abort() {
+    if (FClosed)
+        return;
+    AdvHttp.Abort();
+    ++FGeneration;
+    CloseWindow();
+}
+
+void TDownloadRun::AdvHttpResponseReceived() {
+    tmrSkip.stop();
+    FTotalReceived += AdvHttp.BytesReceived;
+    SetStatus(FList.PhaseCaption());
+    ArmAutoSkip();
+}
+
+void TDownloadRun::AdvHttpRedirect() {
+    FList.RenameCurrentAfterRedirect(AdvHttp.RedirectURL);
+}
+
+void TDownloadRun::AdvHttpRequestComplete() {
+    tmrSkip.stop();
+    FRequestInFlight = false;
+    ProcessItem(true);
+    NextItem();
+}
+
+void TDownloadRun::AdvHttpNeedAuth() {
+    if (!FPrompt)
+        return;
+    // Two requests never run at once: no skip while the user is asked.
+    const bool counting = tmrSkip.isActive();
+    tmrSkip.stop();
+    std::string user, password;
+    if (FPrompt->AskCredentials(HostPartOf(FList.CurrentURL()), user, password)) {
+        AdvHttp.SetUserName(user);
+        AdvHttp.SetPassword(password);
+    }
+    if (counting && !FClosed)
+        ArmAutoSkip();
+}
+
+void TDownloadRun::tmrSkipTimer() {
+    tmrSkip.stop();
+    if (FClosed || !FRequestInFlight)
+        return;
+    SkipCurrent();
+}
+
+} // namespace larkspool

@@ -1,0 +1,97 @@
+#pragma once
+
+// The driver of one save: writes the open page and its frames, fetches every
+// item of the download list one at a time, stores and classifies it, scans
+// text pages for more pictures and style sheets, then writes the
+// previous-downloads log and relinks every stored page.
+//
+// The run is event-driven on the Qt main thread: each step starts from a
+// message the run posts to itself, from the HTTP component's completion, from
+// the auto-skip timer or from Skip, Stop and Abort. It shows itself only
+// through an IRunObserver, so the progress window and the command line share
+// it.
+//
+// Where a failure would otherwise stall the run silently (storing, scanning,
+// writing the start pages, relinking), it is reported to the observer and the
+// run goes on; an item that could not be stored is marked skipped, so that no
+// page is relinked to a file that is not there.
+
+#include "browser/Variant.h"
+#include "http/AdvHttp.h"
+#include "lister/Lister.h"
+#include "run/RunObserver.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace larkspool {
+
+class TDownloadRun : public QObject {
+    Q_OBJECT
+public:
+    TDownloadRun(TLister& List, Variant BrowserWindow, IRunObserver& Observer,
+                 ICredentialsPrompt* Prompt = nullptr);
+    ~TDownloadRun() override;
+
+    // The window is shown: the run begins from the event loop.
+    void Start();
+
+    // The three buttons.
+    void SkipCurrent();
+    void Stop();
+    void Abort();
+
+    bool Closed() const { return FClosed; }
+    std::int64_t TotalReceived() const { return FTotalReceived; }
+
+    // The page test: the last Content-Type line decides.
+    static bool IsTextResponse(const std::vector<std::string>& Headers);
+    // The test for a file taken over from an earlier save: its name's
+    // extension, else a look at its first bytes.
+    static bool IsTextFile(const std::string& Path);
+    // "P% Text (N bytes received)" as the status line shows it.
+    static std::string StatusText(int Position, int Max, const std::string& Text,
+                                  std::int64_t TotalReceived);
+
+    // The HTTP component, with the values the run uses.
+    TAdvHttp AdvHttp;
+
+private:
+    void StartRun();
+    void NextItem();
+    void BeginItem();
+    void TakeOver(std::uint64_t Generation);
+    void ArmAutoSkip();
+    void ProcessItem(bool Save);
+    void SetStatus(const std::string& Text);
+    void SetProgress(int Position, int Max);
+    void ShowItem();
+    void FinishRun();
+    void RelinkAll();
+    void CloseWindow();
+    void Report(const std::string& URL, const std::exception& Error);
+
+    void AdvHttpResponseReceived();
+    void AdvHttpRedirect();
+    void AdvHttpRequestComplete();
+    void AdvHttpNeedAuth();
+    void tmrSkipTimer();
+
+    TLister& FList;
+    Variant FBrowserWindow;
+    IRunObserver& FObserver;
+    ICredentialsPrompt* FPrompt;
+    QTimer tmrSkip;
+    std::int64_t FTotalReceived = 0;
+    int FPosition = 0;
+    int FMax = 0;
+    bool FClosed = false;
+    bool FRequestInFlight = false;
+    std::uint64_t FGeneration = 0; // posted take-overs of an earlier cursor are dropped
+};
+
+} // namespace larkspool

@@ -1,0 +1,260 @@
+// Whole runs of the download driver against a server started here, with the
+// page read from an in-memory window and the Qt main loop of the program.
+#include "run/DownloadRun.h"
+
+#include "browser/MemoryObjects.h"
+#include "support/LocalServer.h"
+#include "tools/ProcessValues.h"
+#include "tools/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace larkspool;
+using larkspool::check::LocalServer;
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& Done, int Milliseconds = 15000) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(Milliseconds);
+    while (!Done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+    return true;
+}
+
+struct Observer : IRunObserver {
+    std::vector<std::string> Statuses, Problems;
+    std::string Title;
+    bool Closed = false;
+    int Position = 0, Max = 0;
+    void StatusChanged(const std::string& Text) override { Statuses.push_back(Text); }
+    void ProgressChanged(int P, int M) override {
+        Position = P;
+        Max = M;
+    }
+    void ItemChanged(const std::string&, const std::string&) override {}
+    void TitleChanged(const std::string& T) override { Title = T; }
+    void ProblemReported(const std::string& URL, const std::string& Reason) override {
+        Problems.push_back(URL + ": " + Reason);
+    }
+    void RunClosed() override { Closed = true; }
+};
+
+struct Prompt : ICredentialsPrompt {
+    std::vector<std::string> Sites;
+    bool AskCredentials(const std::string& Site, std::string& User, std::string& Pass) override {
+        Sites.push_back(Site);
+        User = LocalServer::User;
+        Pass = LocalServer::Password;
+        return true;
+    }
+};
+
+void Routes(httplib::Server& s) {
+    s.Get("/a.htm", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><link rel=stylesheet href=\"css/s.css\"><img src=img/p.png>"
+                        "<a href=\"b.php\">b</a></html>",
+                        "text/html; charset=utf-8");
+    });
+    s.Get("/b.php", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><a href=a.htm>a</a></html>", "text/html");
+    });
+    s.Get("/img/a.gif", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("GIF89a", "image/gif");
+    });
+    s.Get("/img/p.png", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string("\x89PNG\0\0", 6), "image/png");
+    });
+    s.Get("/css/s.css", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("body{}", "text/css");
+    });
+}
+
+class DownloadRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/larkspool-run-XXXXXX";
+        Folder = ::mkdtemp(tmpl);
+        OutputFolder = Folder + "/";
+        Settings = TSettings{};
+        Settings.ShowPictures = true;
+        Settings.Extensions = "zip";
+        StartPageURL = Web.Url("/index.html");
+        StartPageTitle = "Index";
+        Page.Url = StartPageURL;
+        Page.Title = "Index";
+        Page.Html = "<html><head><meta charset=\"utf-8\"></head><body><img src=\"img/a.gif\">"
+                    "<a href=\"a.htm\">a</a> <a href=b.php>b</a> <a href=c.htm>c</a></body></html>";
+        Page.Images = {Web.Url("/img/a.gif")};
+    }
+    void TearDown() override { std::filesystem::remove_all(Folder); }
+
+    // Runs a save of the page with the given links until the run closes.
+    void Save(const std::vector<std::string>& Links,
+              const std::function<void(TDownloadRun&)>& During = {}) {
+        const Variant window(MakeMemoryWindow(Page));
+        List = std::make_unique<TLister>(window);
+        for (const std::string& link : Links)
+            List->AddLink(Web.Url(link), link);
+        Seen = Observer{};
+        TDownloadRun run(*List, window, Seen, &Asker);
+        run.Start();
+        if (During)
+            During(run);
+        ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
+    }
+    std::string Read(const std::string& Name) const {
+        std::ifstream in(OutputFolder + Name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    int Requests(const std::string& Path) const {
+        int n = 0;
+        for (const auto& r : Web.Seen())
+            n += r.Target == Path;
+        return n;
+    }
+
+    LocalServer Web{Routes};
+    std::string Folder;
+    MemoryPage Page;
+    std::unique_ptr<TLister> List;
+    Observer Seen;
+    Prompt Asker;
+};
+
+} // namespace
+
+TEST(DownloadRunTexts, ContentTypeTest) {
+    EXPECT_TRUE(
+        TDownloadRun::IsTextResponse({"HTTP/1.1 200 OK", "Content-Type: text/html; x", ""}));
+    EXPECT_TRUE(
+        TDownloadRun::IsTextResponse({"Content-Type: image/jpeg", "content-type:text/html"}));
+    EXPECT_FALSE(
+        TDownloadRun::IsTextResponse({"Content-Type: text/html", "Content-Type: image/gif"}));
+    EXPECT_FALSE(TDownloadRun::IsTextResponse({"X-Content-Type: text/html"}));
+    EXPECT_FALSE(TDownloadRun::IsTextResponse({}));
+}
+
+TEST(DownloadRunTexts, StatusLineAndItsRounding) {
+    EXPECT_EQ(TDownloadRun::StatusText(1, 4, "Save pictures", 512),
+              "25% Save pictures (512 bytes received)");
+    EXPECT_EQ(TDownloadRun::StatusText(1, 8, "Save Web Pages", 0),
+              "12% Save Web Pages (0 bytes received)");
+    EXPECT_EQ(TDownloadRun::StatusText(3, 8, "Save Web Pages", 0),
+              "38% Save Web Pages (0 bytes received)");
+    EXPECT_EQ(TDownloadRun::StatusText(2, 4, "Relink files", 99), "50% Relink files");
+    EXPECT_EQ(TDownloadRun::StatusText(0, 0, "Save Web Pages", 0),
+              "0% Save Web Pages (0 bytes received)");
+}
+
+TEST_F(DownloadRunTest, WholeRunStoresClassifiesLogsAndRelinks) {
+    Save({"/a.htm", "/b.php"});
+    EXPECT_TRUE(Seen.Problems.empty()) << Seen.Problems.front();
+    EXPECT_EQ(Read("a.htm").rfind("<html>", 0), 0u);
+    EXPECT_NE(Read("INDEX.HTML").find("<a href=\"a.htm\">a</a> <a href=\"b.php.htm\">b</a>"),
+              std::string::npos)
+        << Read("INDEX.HTML");
+    EXPECT_NE(Read("INDEX.HTML").find("<img src=\"a.gif\">"), std::string::npos);
+    EXPECT_NE(Read("a.htm").find("<img src=\"p.png\">"), std::string::npos);
+    EXPECT_NE(Read("a.htm").find("href=\"s.css\""), std::string::npos);
+    EXPECT_EQ(Read("s.css"), "body{}");
+    EXPECT_EQ(List->Pages()[1].State, stRelinked);
+    EXPECT_EQ(List->Pictures()[0].State, stSavedOther);
+    EXPECT_EQ(List->Stylesheets()[0].State, stSavedText);
+    EXPECT_EQ(Read("lkspl.log").size(), 3u * 152u); // a.htm, b.php.htm, s.css
+    ASSERT_FALSE(Seen.Statuses.empty());
+    EXPECT_EQ(Seen.Statuses.back(), "100% Relink files");
+    EXPECT_NE(Seen.Statuses.front().find(" bytes received)"), std::string::npos);
+    EXPECT_EQ(Seen.Title, "100% Larkspool: Index");
+}
+
+TEST_F(DownloadRunTest, NothingToFetchStillWritesLogAndRelinks) {
+    Settings.ShowPictures = false;
+    Page.Images.clear();
+    Save({});
+    EXPECT_TRUE(Web.Seen().empty());
+    EXPECT_TRUE(std::filesystem::exists(OutputFolder + "lkspl.log"));
+    EXPECT_NE(Read("INDEX.HTML").find("javascript:if (confirm("), std::string::npos);
+}
+
+TEST_F(DownloadRunTest, SecondSaveTakesOverWhatTheFirstStored) {
+    Save({"/a.htm", "/b.php"});
+    const std::string first = Read("a.htm");
+    Settings.SaveExistF = true;
+    Save({"/a.htm", "/b.php"});
+    EXPECT_EQ(Requests("/a.htm"), 1);
+    EXPECT_EQ(Requests("/b.php"), 1);
+    EXPECT_EQ(Requests("/css/s.css"), 1);
+    EXPECT_EQ(Requests("/img/a.gif"), 2); // pictures are not in the log
+    EXPECT_EQ(List->Pages()[1].State, stRelinked);
+    EXPECT_EQ(Read("a.htm"), first);
+}
+
+TEST_F(DownloadRunTest, SkipStopAndAbortOnAStalledItem) {
+    Save({"/stall", "/a.htm"}, [&](TDownloadRun& run) {
+        ASSERT_TRUE(WaitFor([&] { return Requests("/stall") == 1; }));
+        run.SkipCurrent();
+    });
+    EXPECT_EQ(List->Pages()[1].State, stSkipped);
+    EXPECT_EQ(List->Pages()[2].State, stRelinked);
+
+    Save({"/stall", "/a.htm"}, [&](TDownloadRun& run) {
+        ASSERT_TRUE(WaitFor([&] { return Requests("/stall") == 2; }));
+        run.Stop();
+    });
+    EXPECT_EQ(List->Pages()[1].State, stToDownload);
+    EXPECT_EQ(List->Pages()[2].State, stToDownload);
+    EXPECT_EQ(List->Pages()[0].State, stRelinked);
+
+    std::filesystem::remove(OutputFolder + "lkspl.log");
+    Save({"/stall"}, [&](TDownloadRun& run) {
+        ASSERT_TRUE(WaitFor([&] { return Requests("/stall") == 3; }));
+        run.Abort();
+    });
+    EXPECT_FALSE(std::filesystem::exists(OutputFolder + "lkspl.log"));
+    EXPECT_EQ(List->Pages()[0].State, stFromDocument);
+}
+
+TEST_F(DownloadRunTest, AutoSkipEndsAStalledItem) {
+    Settings.AutoSkip = true;
+    Settings.SkipSec = 1;
+    const auto start = std::chrono::steady_clock::now();
+    Save({"/stall", "/a.htm"});
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_EQ(List->Pages()[1].State, stSkipped);
+    EXPECT_EQ(List->Pages()[2].State, stRelinked);
+}
+
+TEST_F(DownloadRunTest, AFailedStoreIsReportedAndTheRunGoesOn) {
+    std::filesystem::create_directory(OutputFolder + "a.htm"); // cannot be replaced
+    Save({"/a.htm", "/b.php"});
+    ASSERT_EQ(Seen.Problems.size(), 1u);
+    EXPECT_NE(Seen.Problems[0].find("a.htm"), std::string::npos);
+    EXPECT_EQ(List->Pages()[1].State, stSkipped);
+    EXPECT_EQ(List->Pages()[2].State, stRelinked);
+    EXPECT_NE(Read("INDEX.HTML").find("because it is skipped"), std::string::npos);
+}
+
+TEST_F(DownloadRunTest, RefusedCredentialsAreAskedForWithTheSite) {
+    Save({"/basic"});
+    ASSERT_EQ(Asker.Sites.size(), 1u);
+    EXPECT_EQ(Asker.Sites[0], Web.Url("/"));
+    EXPECT_EQ(List->Pages()[1].State, stRelinked);
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
