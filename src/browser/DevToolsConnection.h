@@ -1,0 +1,124 @@
+#pragma once
+
+// A headless Chromium process of our own, driven over its DevTools pipe.
+//
+// The browser is started with --remote-debugging-pipe: it reads commands on
+// its file descriptor 3 and writes answers and events on 4, each message one
+// JSON text ended by a NUL byte. No port is opened, so nothing but this
+// process can drive the browser. Commands wait for their answer with a time
+// limit, so a hung browser is an error rather than a hang; events are counted
+// per session, which is all that page loading needs.
+//
+// The browser runs in a process group of its own with a fresh profile folder;
+// Close (and the destructor) ask it to quit, kill the group when it does not,
+// and remove the folder. Close is idempotent and may be called from any
+// thread; commands sent afterwards fail with a DevToolsError.
+
+#include "browser/Variant.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+
+namespace larkspool {
+
+// The browser could not be started, did not answer, refused a command or
+// could not load a page.
+class DevToolsError : public DispatchError {
+public:
+    using DispatchError::DispatchError;
+};
+
+class DevToolsConnection {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Milliseconds = std::chrono::milliseconds;
+
+    // Starts the browser at ChromiumPath and waits for its first answer.
+    // Failures raise "Cannot start the browser PATH: reason".
+    DevToolsConnection(std::string ChromiumPath, Milliseconds CommandTimeout);
+    ~DevToolsConnection();
+    DevToolsConnection(const DevToolsConnection&) = delete;
+    DevToolsConnection& operator=(const DevToolsConnection&) = delete;
+
+    // Sends a command (to the browser, or to an attached session) and returns
+    // its result. A protocol error, a closed browser or no answer within the
+    // time limit (the command timeout when none is given) raise a
+    // DevToolsError naming the method.
+    nlohmann::json Command(const std::string& Method,
+                           const nlohmann::json& Params = nlohmann::json::object(),
+                           const std::string& SessionId = {},
+                           std::optional<Milliseconds> Timeout = std::nullopt);
+    // Sends a command whose answer nobody waits for (releasing handles,
+    // closing targets). Does nothing once the browser is closed.
+    void Post(const std::string& Method, const nlohmann::json& Params,
+              const std::string& SessionId = {});
+
+    // Events are counted only for sessions being watched.
+    void WatchSession(const std::string& SessionId);
+    void ForgetSession(const std::string& SessionId);
+    std::uint64_t EventCount(const std::string& SessionId, const std::string& Method) const;
+    // Waits until more than After events of Method arrived on the session.
+    // False when Deadline passes; a DevToolsError when the browser closes or
+    // the session ends (its page crashed or was closed).
+    bool WaitForEvent(const std::string& SessionId, const std::string& Method, std::uint64_t After,
+                      Clock::time_point Deadline);
+
+    // Asks the browser to quit, kills its process group when it does not
+    // within a few seconds, and removes the temporary folders.
+    void Close();
+    bool IsOpen() const;
+
+    pid_t ProcessId() const { return FPid; }
+    const std::string& ChromiumPath() const { return FChromiumPath; }
+    Milliseconds CommandTimeout() const { return FCommandTimeout; }
+
+private:
+    struct SessionEvents {
+        std::map<std::string, std::uint64_t> Counts;
+        std::string Ended; // why the session ended; empty while it lives
+    };
+
+    void Launch();
+    void ReadLoop();
+    void Dispatch(const std::string& Message);
+    void MarkClosed(const std::string& Reason);
+    // Writes one message; false when the pipe is gone.
+    bool Send(const nlohmann::json& Message);
+    std::string ClosedError() const; // under FLock
+    std::string LogTail() const;
+    // Reaps the browser when it exits before Deadline.
+    bool WaitForExit(Clock::time_point Deadline);
+    std::string ExitDescription() const;
+
+    const std::string FChromiumPath;
+    const Milliseconds FCommandTimeout;
+    std::string FTempDir;
+    pid_t FPid = 0;
+    bool FExited = false; // reaped; FExitStatus holds its wait status
+    int FExitStatus = 0;
+    bool FClosing = false; // Close has begun, so the pipe's end is expected
+    int FWriteFd = -1, FReadFd = -1;
+    int FWakeRead = -1, FWakeWrite = -1; // ends the reader's poll
+    std::thread FReader;
+
+    std::mutex FCloseLock; // serialises Close
+    std::mutex FWriteLock;
+    mutable std::mutex FLock;
+    std::condition_variable FChanged;
+    std::int64_t FNextId = 0;
+    std::map<std::int64_t, std::optional<nlohmann::json>> FPending;
+    std::map<std::string, SessionEvents> FSessions;
+    bool FClosed = false;
+    std::string FClosedReason;
+};
+
+} // namespace larkspool

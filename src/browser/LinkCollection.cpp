@@ -1,0 +1,44 @@
+#include "browser/LinkCollection.h"
+
+#include "tools/UrlHelpers.h"
+
+namespace larkspool {
+
+std::string TrimText(const std::string& Text) {
+    std::size_t first = 0, last = Text.size();
+    while (first < last && static_cast<unsigned char>(Text[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(Text[last - 1]) <= ' ')
+        --last;
+    return Text.substr(first, last - first);
+}
+
+std::string RowNumberCaption(int Number) {
+    std::string n = std::to_string(Number);
+    return n.size() < 2 ? " " + n : n;
+}
+
+TPageLinks CollectPageLinks(const Variant& W, TPageLinks* Partial) {
+    TPageLinks local;
+    TPageLinks& page = Partial ? *Partial : local;
+    page.URL = TrimText(W.Get("parent").Get("document").Get("Url").ToText());
+    page.Title = TrimText(W.Get("parent").Get("document").Get("Title").ToText());
+    page.Selection = W.Get("document").Get("selection").Get("createRange").Get("text").ToText();
+    const std::int64_t count = W.Get("document").Get("Links").Get("Length").ToInteger();
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::string address =
+            W.Get("document").Get("Links").Call("Item", {Variant(i)}).Get("href").ToText();
+        if (!IsNotMailto(address))
+            continue;
+        TLinkRow row;
+        row.Number = RowNumberCaption(static_cast<int>(page.Rows.size()) + 1);
+        row.Address = address;
+        row.Text = TrimText(
+            W.Get("document").Get("Links").Call("Item", {Variant(i)}).Get("innerText").ToText());
+        row.Checked = !row.Text.empty() && page.Selection.find(row.Text) != std::string::npos;
+        page.Rows.push_back(std::move(row));
+    }
+    return Partial ? page : local;
+}
+
+} // namespace larkspool

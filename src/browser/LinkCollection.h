@@ -1,0 +1,39 @@
+#pragma once
+
+// Reading the page's address, title, the user's selection and its links, as
+// the link picker lists them: mail links left out, rows numbered over the
+// listed links, and a link checked when its text occurs in the selection.
+
+#include "browser/Variant.h"
+
+#include <string>
+#include <vector>
+
+namespace larkspool {
+
+struct TLinkRow {
+    std::string Number;  // " 1" .. "99", then "100" and up
+    std::string Address; // as the browser reports it
+    std::string Text;    // trimmed
+    bool Checked = false;
+};
+
+struct TPageLinks {
+    std::string URL;       // trimmed
+    std::string Title;     // trimmed
+    std::string Selection; // untrimmed
+    std::vector<TLinkRow> Rows;
+};
+
+// Reads everything from the window W handed over by the browser. A member
+// the document does not offer raises DispatchError; rows read before stay in
+// Partial when it is given.
+TPageLinks CollectPageLinks(const Variant& W, TPageLinks* Partial = nullptr);
+
+// The row number as the list shows it: right-aligned in two characters.
+std::string RowNumberCaption(int Number);
+
+// Trimmed of blanks and control characters at both ends.
+std::string TrimText(const std::string& Text);
+
+} // namespace larkspool
