@@ -1,0 +1,85 @@
+#pragma once
+
+// Pages in headless Chromium, reached through the late-bound object
+// interface: the command line's saves and the end-to-end tests use it.
+//
+// Open loads a page in a new tab and returns its window. Every object handed
+// out is a handle to a live JavaScript object in that page; a Get, Call or Put
+// runs one small function on it in the page, which looks the member up by
+// name without regard to ASCII case and applies the old browser's shims:
+//   document.selection.createRange().text  the window's selection text
+//   frames.item(i)                         frames[i]
+//   all.item(i, 0)                         all[i] (the second argument is ignored)
+//   a Location's default value             its href
+// Reading a member that holds a function calls it without arguments, as the
+// automation interface did (createRange). A frame whose page comes from
+// another origin refuses its document with a DispatchError.
+//
+// A tab stays open while any object of its page is alive; the browser itself
+// until the DevToolsBrowser is closed or destroyed. Objects that outlive the
+// browser raise DispatchErrors.
+
+#include "browser/Variant.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+namespace larkspool {
+
+class DevToolsConnection;
+
+class DevToolsBrowser {
+public:
+    struct Options {
+        // Empty: $LARKSPOOL_CHROMIUM when set, else /usr/lib/chromium/chromium.
+        std::string ChromiumPath;
+        // A browser that does not answer one command within this time is an error.
+        std::chrono::milliseconds CommandTimeout{30000};
+        // Open's limit for the page and its frames to finish loading.
+        std::chrono::milliseconds LoadTimeout{30000};
+        // Where a navigation that turns into a download stores its file;
+        // empty refuses downloads, so nothing lands in ~/Downloads.
+        std::string DownloadFolder;
+    };
+
+    // Starts the browser. A missing or broken program raises a DevToolsError
+    // "Cannot start the browser PATH: reason".
+    DevToolsBrowser();
+    explicit DevToolsBrowser(Options Settings);
+    // Closes the browser (see Close).
+    ~DevToolsBrowser();
+    DevToolsBrowser(const DevToolsBrowser&) = delete;
+    DevToolsBrowser& operator=(const DevToolsBrowser&) = delete;
+
+    // Loads Url in a new tab and returns the tab's window object once the
+    // page has loaded. A navigation error or a page that does not load in
+    // time raises a DevToolsError naming the address and the reason.
+    Variant Open(const std::string& Url);
+    Variant Open(const std::string& Url, std::chrono::milliseconds LoadTimeout);
+
+    // Runs a JavaScript expression in the main frame of the page Window
+    // belongs to and returns its value as Get would (tests set a selection
+    // with it). An exception in the page raises a DispatchError.
+    Variant Evaluate(const Variant& Window, const std::string& Expression);
+
+    // Asks the browser to quit and kills its process group when it does not
+    // within a few seconds; removes its temporary folders. Idempotent, and
+    // safe from any thread.
+    void Close();
+    bool IsOpen() const;
+
+    // The browser's process id (and process group id), kept after Close.
+    pid_t ProcessId() const;
+    const std::string& ChromiumPath() const;
+
+    // $LARKSPOOL_CHROMIUM when set, else /usr/lib/chromium/chromium.
+    static std::string DefaultChromiumPath();
+
+private:
+    Options FOptions;
+    std::shared_ptr<DevToolsConnection> FConnection;
+};
+
+} // namespace larkspool

@@ -1,0 +1,41 @@
+#pragma once
+
+// The command line of larkspool-save: every option the windows offer, with
+// the settings store's values as defaults, so both front ends agree.
+
+#include "browser/LinkCollection.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace larkspool {
+
+struct TSaveOptions {
+    std::string URL;
+    std::optional<std::string> SubFolderName; // set: save into this subfolder
+    bool ListLinks = false;
+    enum class Links { Selected, All, None, Matching } Which = Links::Selected;
+    std::string Selection; // the selection text that pre-checks links
+    std::string Pattern;   // for Links::Matching: a regular expression on the address
+    bool Quiet = false;
+    int Frame = -1; // >= 0: the page is read as if clicked inside this frame
+};
+
+// Parses the arguments into Options and into the process-wide Settings
+// (loaded from the store before). Returns -1 to go on, else the exit code
+// (0 after --help, 2 after bad arguments, with the message printed).
+int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options);
+
+// The rows the options pick: checked as the window would check them with the
+// given selection, all, none, or those whose address matches the pattern.
+std::vector<TLinkRow> ChosenLinks(const TSaveOptions& Options, std::vector<TLinkRow> Rows);
+
+// Exit codes.
+constexpr int kExitSaved = 0;
+constexpr int kExitBadArguments = 2;
+constexpr int kExitBrowser = 3;     // the browser or the page failed
+constexpr int kExitItemsFailed = 4; // the save ended, with items not saved
+constexpr int kExitFolder = 5;      // the output folder cannot be used
+
+} // namespace larkspool

@@ -1,0 +1,94 @@
+#include "cli/TerminalView.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <cstdio>
+#include <iostream>
+#include <termios.h>
+#include <unistd.h>
+
+namespace larkspool {
+
+TTerminalView::TTerminalView(bool Quiet) : FQuiet(Quiet), FTerminal(::isatty(STDOUT_FILENO)) {}
+
+void TTerminalView::StatusChanged(const std::string& Text) {
+    FStatus = Text;
+    Draw(false);
+}
+
+void TTerminalView::ProgressChanged(int, int) {}
+
+void TTerminalView::ItemChanged(const std::string& Caption, const std::string&) {
+    FCaption = Caption;
+    Draw(true);
+}
+
+void TTerminalView::Draw(bool Force) {
+    if (FQuiet)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (FTerminal) {
+        // At most ten redraws a second: the status changes with every block.
+        if (!Force && now - FLastDraw < std::chrono::milliseconds(100))
+            return;
+        FLastDraw = now;
+        std::string line = FStatus + "  " + FCaption;
+        if (line.size() > 150)
+            line.resize(150);
+        std::printf("\r\033[K%s", line.c_str());
+        std::fflush(stdout);
+        FLineOpen = true;
+        return;
+    }
+    // Plain output: one line per item (and per relinked page).
+    const std::string line = FStatus.substr(0, FStatus.find(" (")) + "  " + FCaption;
+    if (Force && line != FLastPrinted) {
+        std::printf("%s\n", line.c_str());
+        FLastPrinted = line;
+    }
+}
+
+void TTerminalView::EndLine() {
+    if (FLineOpen) {
+        std::printf("\n");
+        std::fflush(stdout);
+        FLineOpen = false;
+    }
+}
+
+void TTerminalView::ProblemReported(const std::string& URL, const std::string& Reason) {
+    ++FProblems;
+    EndLine();
+    std::fprintf(stderr, "larkspool-save: %s%s%s\n", URL.c_str(), URL.empty() ? "" : ": ",
+                 Reason.c_str());
+}
+
+void TTerminalView::RunClosed() {
+    FClosed = true;
+    EndLine();
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                              Qt::QueuedConnection);
+}
+
+bool TTerminalView::AskCredentials(const std::string& Site, std::string& User,
+                                   std::string& Password) {
+    if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
+        return false;
+    EndLine();
+    std::fprintf(stderr, "%s asks for a user name and password.\nUser name: ", Site.c_str());
+    if (!std::getline(std::cin, User))
+        return false;
+    std::fprintf(stderr, "Password: ");
+    termios saved{};
+    ::tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    const bool ok = static_cast<bool>(std::getline(std::cin, Password));
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::fprintf(stderr, "\n");
+    return ok && !User.empty();
+}
+
+} // namespace larkspool

@@ -1,0 +1,200 @@
+// larkspool-save: saves a page the way the add-on does, with the page read
+// through headless Chromium.
+#include "browser/DevToolsBrowser.h"
+#include "browser/LinkCollection.h"
+#include "cli/SaveOptions.h"
+#include "cli/TerminalView.h"
+#include "lister/Lister.h"
+#include "run/DownloadRun.h"
+#include "tools/ProcessValues.h"
+#include "tools/Settings.h"
+#include "tools/UrlHelpers.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace larkspool;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void OnInterrupt(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
+}
+
+double Seconds(Clock::duration D) {
+    return std::chrono::duration<double>(D).count();
+}
+
+bool IsFolder(const std::string& Path) {
+    struct stat info {};
+    return ::stat(Path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The destination, plus the subfolder when one is wanted (created when
+// missing); always ends with "/". Empty with a message on failure.
+std::string MakeOutputFolder(const TSaveOptions& Options, const std::string& Title) {
+    std::string folder = Settings.DestinationFolder.empty() ? "." : Settings.DestinationFolder;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    if (!IsFolder(folder)) {
+        std::fprintf(stderr, "larkspool-save: the destination folder \"%s\" does not exist\n",
+                     folder.c_str());
+        return {};
+    }
+    folder += '/';
+    if (Settings.CreateSubFolder) {
+        std::string sub = Options.SubFolderName.value_or(MakeFolderName(Title));
+        if (sub.empty() || sub == "." || sub == ".." || sub.find('/') != std::string::npos)
+            sub = Options.SubFolderName ? std::string() : "Saved page";
+        if (sub.empty()) {
+            std::fprintf(stderr, "larkspool-save: \"%s\" cannot be a subfolder name\n",
+                         Options.SubFolderName->c_str());
+            return {};
+        }
+        folder += sub;
+        if (!IsFolder(folder) && ::mkdir(folder.c_str(), 0755) != 0) {
+            std::fprintf(stderr, "larkspool-save: cannot create the folder \"%s\": %s\n",
+                         folder.c_str(), std::strerror(errno));
+            return {};
+        }
+        folder += '/';
+    }
+    return folder;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    try {
+        LoadSettings();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "larkspool-save: the stored settings were not read: %s\n", e.what());
+    }
+    TSaveOptions options;
+    if (const int code = ParseSaveOptions(argc, argv, options); code >= 0)
+        return code;
+
+    // Ctrl-C: stop (log written, pages relinked), a second time abort.
+    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return kExitBadArguments;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+
+    const auto browserStart = Clock::now();
+    std::unique_ptr<DevToolsBrowser> browser;
+    Variant window;
+    TPageLinks page;
+    try {
+        browser = std::make_unique<DevToolsBrowser>();
+        window = browser->Open(options.URL);
+        if (options.Frame >= 0) {
+            const std::int64_t frames = window.Get("frames").Get("Length").ToInteger();
+            if (options.Frame >= frames)
+                throw DispatchError("the page has " + std::to_string(frames) +
+                                    " frames; there is no frame " + std::to_string(options.Frame));
+            window = window.Get("frames").Call("Item", {Variant(options.Frame)});
+        }
+        page = CollectPageLinks(window);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "larkspool-save: %s\n", e.what());
+        return kExitBrowser;
+    }
+    StartPageURL = page.URL;
+    StartPageTitle = page.Title;
+
+    if (options.ListLinks) {
+        for (const TLinkRow& row : page.Rows)
+            std::printf("%s %s %s\n", row.Number.c_str(), row.Address.c_str(), row.Text.c_str());
+        return kExitSaved;
+    }
+    OutputFolder = MakeOutputFolder(options, page.Title);
+    if (OutputFolder.empty())
+        return kExitFolder;
+
+    std::unique_ptr<TLister> list;
+    try {
+        list = std::make_unique<TLister>(window);
+        for (const TLinkRow& row : ChosenLinks(options, page.Rows))
+            list->AddLink(row.Address, row.Text);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "larkspool-save: reading the page failed: %s\n", e.what());
+        return kExitBrowser;
+    }
+    const double browserSeconds = Seconds(Clock::now() - browserStart);
+
+    TTerminalView view(options.Quiet);
+    TDownloadRun run(*list, window, view, &view);
+    int interrupts = 0;
+    QSocketNotifier interrupt(gSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&interrupt, &QSocketNotifier::activated, [&] {
+        char drain[16];
+        while (::read(gSignalPipe[0], drain, sizeof drain) > 0) {
+        }
+        view.EndLine();
+        if (++interrupts == 1) {
+            std::fprintf(stderr, "larkspool-save: stopping (Ctrl-C again aborts)\n");
+            run.Stop();
+        } else {
+            run.Abort();
+        }
+    });
+    const auto runStart = Clock::now();
+    run.Start();
+    if (!view.Closed())
+        app.exec();
+    const double runSeconds = Seconds(Clock::now() - runStart);
+    browser->Close();
+
+    int saved = 0, skipped = 0, notFetched = 0, toBrowser = 0;
+    for (const auto* items : {&list->Pages(), &list->Pictures(), &list->Stylesheets()})
+        for (const TListerItem& item : *items) {
+            switch (item.State) {
+            case stSavedText:
+            case stSavedOther:
+            case stRelinked:
+            case stFromDocument:
+                ++saved;
+                break;
+            case stSkipped:
+                ++skipped;
+                break;
+            case stToDownload:
+                // pictures are gathered but not fetched when they are turned off
+                if (items != &list->Pictures() || Settings.ShowPictures)
+                    ++notFetched;
+                break;
+            case stToBrowser:
+            case stHandedToBrowser:
+                ++toBrowser;
+                break;
+            default:
+                break;
+            }
+        }
+    std::printf("Saved %d, skipped %d, not fetched %d, left to the browser %d, problems %d; "
+                "%lld bytes received.\n",
+                saved, skipped, notFetched, toBrowser, view.Problems(),
+                static_cast<long long>(run.TotalReceived()));
+    std::printf("Browser %.2f s, download run %.2f s. Saved in %s (open %sINDEX.HTML)\n",
+                browserSeconds, runSeconds, OutputFolder.c_str(), OutputFolder.c_str());
+    for (const TListerItem& item : list->Pages())
+        if (item.State == stToBrowser)
+            std::printf("Left to the browser: %s\n", item.URL.c_str());
+    return view.Problems() + skipped + notFetched > 0 ? kExitItemsFailed : kExitSaved;
+}

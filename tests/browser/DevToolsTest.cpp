@@ -1,0 +1,252 @@
+// The document-access interface over a real headless Chromium. One browser
+// serves the whole suite; the pages come from two local servers, the second
+// one standing for another origin.
+
+#include "browser/DevToolsBrowser.h"
+#include "browser/DevToolsConnection.h"
+#include "browser/LinkCollection.h"
+#include "support/LocalServer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+using namespace larkspool;
+using larkspool::check::LocalServer;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+namespace {
+
+template <typename F> std::string ErrorOf(F Action) {
+    try {
+        Action();
+    } catch (const DispatchError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+// The smallest GIF there is, so pictures load instead of failing.
+const std::string Gif("GIF89a\x01\x00\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02"
+                      "\x00;",
+                      26);
+
+void Page(httplib::Server& S, const std::string& Path, const std::string& Html,
+          const std::string& Type = "text/html; charset=utf-8") {
+    S.Get(Path, [Html, Type](const httplib::Request&, httplib::Response& R) {
+        R.set_content(Html, Type);
+    });
+}
+
+// Processes of the group that are still running (not zombies waiting for
+// init); the kill signal takes a moment to arrive.
+int LiveMembersOfGroup(pid_t Group) {
+    int live = 0;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        live = 0;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            std::ifstream stat(entry.path() / "stat");
+            std::string line;
+            if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+                continue;
+            // After "pid (name) ": state, ppid, pgrp.
+            std::istringstream fields(line.substr(line.rfind(')') + 2));
+            char state = 0;
+            long parent = 0, group = 0;
+            if (fields >> state >> parent >> group && group == Group && state != 'Z')
+                ++live;
+        }
+        if (live == 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return live;
+}
+
+class DevToolsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Other = std::make_unique<LocalServer>([](httplib::Server& S) {
+            Page(S, "/cross.htm", "<title>Elsewhere</title><p>another origin</p>");
+        });
+        const std::string crossUrl = Other->Url("/cross.htm");
+        Site = std::make_unique<LocalServer>([crossUrl](httplib::Server& S) {
+            Page(S, "/index.htm",
+                 "<!DOCTYPE html><html><head><title> Test page </title></head><body>"
+                 "<p id=\"words\">Some chosen words here</p>"
+                 "<a href=\"a.htm\">First link</a> <a href=\"/sub/b.htm?x=1\">Second <b>one</b></a>"
+                 "<img src=\"pic.gif\"><img src=\"/img/two.gif\">"
+                 "<iframe src=\"left.htm\"></iframe><iframe src=\"right.htm\"></iframe>"
+                 "<iframe src=\"" +
+                     crossUrl + "\"></iframe></body></html>");
+            Page(S, "/left.htm", "<title>Left</title><img src=\"pic.gif\">");
+            Page(S, "/right.htm", "<title>Right</title><p>right</p>");
+            // "Привет" in windows-1251, declared only in the markup.
+            Page(S, "/cyrillic.htm",
+                 "<html><head><meta charset=\"windows-1251\">"
+                 "<title>\xCF\xF0\xE8\xE2\xE5\xF2</title></head></html>",
+                 "text/html");
+            for (const char* picture : {"/pic.gif", "/img/two.gif"})
+                Page(S, picture, Gif, "image/gif");
+        });
+        Browser = std::make_unique<DevToolsBrowser>();
+    }
+    void SetUp() override { ASSERT_NE(Browser, nullptr) << "the browser did not start"; }
+    static void TearDownTestSuite() {
+        Browser.reset();
+        Site.reset();
+        Other.reset();
+    }
+
+    static inline std::unique_ptr<LocalServer> Other, Site;
+    static inline std::unique_ptr<DevToolsBrowser> Browser;
+};
+
+// The chains the program reads, on a page with links, pictures, a selection
+// and three frames, the last from another origin.
+TEST_F(DevToolsTest, PageAndFrameChains) {
+    const Variant w = Browser->Open(Site->Url("/index.htm"));
+    EXPECT_EQ(w.ToObject()->ClassName(), "Window");
+    Browser->Evaluate(w, "{ const r = document.createRange();"
+                         " const t = document.getElementById('words').firstChild;"
+                         " r.setStart(t, 5); r.setEnd(t, 17);"
+                         " getSelection().removeAllRanges(); getSelection().addRange(r); }");
+
+    const Variant d = w.Get("parent").Get("document");
+    EXPECT_EQ(d.ToObject()->ClassName(), "HTMLDocument");
+    EXPECT_EQ(d.Get("Url").ToText(), Site->Url("/index.htm"));
+    EXPECT_EQ(d.Get("URL").ToText(), Site->Url("/index.htm"));
+    EXPECT_EQ(d.Get("Title").ToText(), "Test page");
+    EXPECT_EQ(d.Get("location").ToText(), Site->Url("/index.htm"));
+    EXPECT_EQ(w.Get("document").Get("selection").Get("createRange").Get("text").ToText(),
+              "chosen words");
+
+    const Variant links = d.Get("Links");
+    ASSERT_EQ(links.Get("Length").ToInteger(), 2);
+    EXPECT_EQ(links.Call("Item", {0}).Get("href").ToText(), Site->Url("/a.htm"));
+    EXPECT_EQ(links.Call("Item", {0}).Get("innerText").ToText(), "First link");
+    EXPECT_EQ(links.Call("item", {1}).Get("href").ToText(), Site->Url("/sub/b.htm?x=1"));
+    EXPECT_EQ(links.Call("item", {1}).Get("InnerText").ToText(), "Second one");
+
+    const Variant images = d.Get("Images");
+    ASSERT_EQ(images.Get("Length").ToInteger(), 2);
+    EXPECT_EQ(images.Call("Item", {1}).Get("src").ToText(), Site->Url("/img/two.gif"));
+
+    const Variant all = d.Get("All");
+    EXPECT_FALSE(all.IsEmpty() || all.IsNull()); // document.all pretends to be undefined
+    EXPECT_GT(all.Get("Length").ToInteger(), 10);
+    const Variant root = all.Call("Item", {0, 0});
+    EXPECT_EQ(root.Get("tagName").ToText(), "HTML");
+    EXPECT_THAT(root.Get("outerHTML").ToText(),
+                AllOf(StartsWith("<html"), HasSubstr("Second <b>one</b>")));
+    EXPECT_EQ(d.Get("characterSet").ToText(), "UTF-8");
+
+    // The link picker's reading of the same window.
+    const TPageLinks listed = CollectPageLinks(w);
+    EXPECT_EQ(listed.Title, "Test page");
+    EXPECT_EQ(listed.Selection, "chosen words");
+    ASSERT_EQ(listed.Rows.size(), 2u);
+    EXPECT_EQ(listed.Rows[1].Text, "Second one");
+
+    const Variant frames = w.Get("parent").Get("frames");
+    ASSERT_EQ(frames.Get("Length").ToInteger(), 3);
+    const char* names[] = {"left", "right"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string url = Site->Url("/" + std::string(names[i]) + ".htm");
+        const Variant f = frames.Call(i == 0 ? "item" : "Item", {i});
+        EXPECT_EQ(f.Get("location").ToText(), url);
+        EXPECT_EQ(f.Get("DOCUMENT").Get("URL").ToText(), url);
+        EXPECT_EQ(f.Get("document").Get("Title").ToText(), i == 0 ? "Left" : "Right");
+    }
+    const Variant left = frames.Call("Item", {0}).Get("document");
+    EXPECT_EQ(left.Get("Images").Call("Item", {0}).Get("src").ToText(), Site->Url("/pic.gif"));
+    EXPECT_EQ(left.Get("All").Call("Item", {0, 0}).Get("tagName").ToText(), "HTML");
+
+    const Variant cross = frames.Call("Item", {2});
+    EXPECT_EQ(ErrorOf([&] { (void)cross.Get("document").Get("Title"); }),
+              "Member 'document' of object 'Window': Access is denied (the frame's page comes "
+              "from another origin)");
+    EXPECT_THAT(ErrorOf([&] { (void)cross.Get("DOCUMENT"); }), HasSubstr("'DOCUMENT'"));
+    EXPECT_THAT(ErrorOf([&] { (void)frames.Call("Item", {3}); }),
+                HasSubstr("'Item' of object 'Window' index 3 is out of range (0 to 2)"));
+
+    // Misuse names the member.
+    EXPECT_EQ(ErrorOf([&] { (void)d.Get("NoSuchThing"); }),
+              "Object 'HTMLDocument' has no member 'NoSuchThing'");
+    EXPECT_EQ(ErrorOf([&] { d.Put("Bogus", 1); }), "Object 'HTMLDocument' has no member 'Bogus'");
+    EXPECT_THAT(ErrorOf([&] { d.Put("URL", "x"); }),
+                AllOf(StartsWith("Member 'URL' of object 'HTMLDocument': TypeError")));
+    EXPECT_THAT(ErrorOf([&] { (void)d.ToObject()->DefaultValue(); }),
+                HasSubstr("'HTMLDocument' has no default value"));
+}
+
+TEST_F(DevToolsTest, LoadingNavigationAndFailures) {
+    // The character set the page declares in its markup.
+    const Variant d = Browser->Open(Site->Url("/cyrillic.htm")).Get("document");
+    EXPECT_EQ(d.Get("characterSet").ToText(), "windows-1251");
+    EXPECT_EQ(d.Get("title").ToText(), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
+
+    // Writing the location navigates the tab.
+    const Variant w = Browser->Open(Site->Url("/left.htm"));
+    w.Get("document").Get("location").Put("href", Site->Url("/right.htm"));
+    std::string title;
+    for (int i = 0; i < 500 && title != "Right"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        title = Browser->Evaluate(w, "document.readyState == 'complete' ? document.title : ''")
+                    .ToText();
+    }
+    EXPECT_EQ(title, "Right");
+
+    // Pages that do not load are errors naming the address and the reason.
+    const std::string refused = "http://127.0.0.1:" + std::to_string(check::UnusedPort()) + "/";
+    EXPECT_EQ(ErrorOf([&] { Browser->Open(refused); }),
+              "Cannot open " + refused + ": net::ERR_CONNECTION_REFUSED");
+    const std::string stalled = Site->Url("/stall");
+    EXPECT_EQ(ErrorOf([&] { Browser->Open(stalled, std::chrono::milliseconds(500)); }),
+              "Cannot open " + stalled + ": the page did not finish loading within 500 ms");
+}
+
+TEST(DevToolsBrowserProcess, StartFailuresAndShutdown) {
+    const auto start = [](const std::string& Path) {
+        DevToolsBrowser::Options options;
+        options.ChromiumPath = Path;
+        return ErrorOf([&] { DevToolsBrowser b(options); });
+    };
+    EXPECT_EQ(start("/nonexistent/chromium"),
+              "Cannot start the browser /nonexistent/chromium: No such file or directory");
+    EXPECT_EQ(start("/"), "Cannot start the browser /: Permission denied");
+    EXPECT_THAT(start("/bin/true"),
+                StartsWith("Cannot start the browser /bin/true: it exited with status 0"));
+
+    // Nothing of the browser remains after destruction.
+    pid_t pid = 0;
+    Variant window;
+    {
+        LocalServer site;
+        DevToolsBrowser browser;
+        pid = browser.ProcessId();
+        ASSERT_GT(pid, 0);
+        window = browser.Open(site.Url("/plain"));
+        EXPECT_EQ(::kill(pid, 0), 0);
+        // Closing from another thread first; the destructor then has nothing left to do.
+        std::thread([&] { browser.Close(); }).join();
+        EXPECT_FALSE(browser.IsOpen());
+    }
+    EXPECT_EQ(::kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+    EXPECT_EQ(LiveMembersOfGroup(pid), 0); // nor any helper process of its group
+    EXPECT_THAT(ErrorOf([&] { (void)window.Get("document"); }),
+                AllOf(HasSubstr("'document'"), HasSubstr("the browser was closed")));
+}
+
+} // namespace

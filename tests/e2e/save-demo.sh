@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# End to end: serves the demo site on 127.0.0.1, saves it with larkspool-save
+# through headless Chromium, stops the server, and checks the copy: every
+# page, picture and style sheet is there, every local link names a saved
+# file, the page not chosen carries the script, and saving again with
+# --reuse fetches no page and changes no page.
+#   save-demo.sh SAVE_EXECUTABLE SERVER_EXECUTABLE SITE_FOLDER
+set -euo pipefail
+save=$1 server_bin=$2 site=$3
+work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
+address="$work/address"
+"$server_bin" "$site" >"$address" &
+server=$!
+cleanup() { kill "$server" 2>/dev/null || true; rm -rf "$work"; }
+trap cleanup EXIT
+for _ in $(seq 100); do [ -s "$address" ] && break; sleep 0.1; done
+url=$(head -n 1 "$address")
+export XDG_CONFIG_HOME="$work/config" # no stored settings of the user's
+
+run_save() {
+  "$save" "${url}index.html" --folder "$work" --subfolder copy --frame 0 --quiet \
+    --links matching --match 'birds|plants|old-notes|diary|checklist' \
+    --pictures --user demo --password demo "$@"
+}
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+run_save >"$work/first.txt" || fail "first save: exit $?"
+copy="$work/copy"
+for f in INDEX.HTML menu.html welcome.html birds.html plants.html notes.html diary.html \
+         site.css print.css logo.svg marsh.svg heron.svg reed.svg checklist.zip lkspl.log; do
+  [ -s "$copy/$f" ] || fail "$f was not saved"
+done
+grep -q 'Only for those who know the password' "$copy/diary.html" || fail "the password page holds the refusal"
+grep -q '<a href="notes.html"' "$copy/menu.html" || fail "the moved page is not linked to its new name"
+grep -q "not selected for download" "$copy/menu.html" || fail "the page not chosen has no script"
+
+# Every value in every saved page: a script, or a saved file (fragment aside).
+for page in "$copy"/*.html "$copy/INDEX.HTML"; do
+  while IFS= read -r value; do
+    case "$value" in
+      javascript:*) continue ;;
+    esac
+    file=${value%%#*}
+    [ -f "$copy/$file" ] || fail "$(basename "$page") links to $value, which is not saved"
+  done < <(grep -oE '(href|src)="[^"]*"' "$page" | sed -E 's/^[a-z]+="//; s/"$//')
+done
+
+# Save again into the same folder, from the same address, with --reuse: the
+# downloaded pages are taken over, neither fetched nor rewritten (same inode),
+# and every page reads exactly as before.
+port=${url#http://127.0.0.1:}
+port=${port%/}
+inodes() { for f in birds.html plants.html notes.html diary.html; do stat -c %i "$copy/$f"; done; }
+before=$(inodes)
+cp -r "$copy" "$work/before"
+kill "$server"; wait "$server" 2>/dev/null || true
+: >"$address"
+"$server_bin" "$site" "$port" >"$address" &
+server=$!
+for _ in $(seq 100); do [ -s "$address" ] && break; sleep 0.1; done
+run_save --reuse >"$work/second.txt" || fail "second save: exit $?"
+[ "$(inodes)" = "$before" ] || fail "the second save fetched or rewrote a page it should take over"
+for f in "$work/before"/*.html "$work/before/INDEX.HTML"; do
+  cmp -s "$f" "$copy/$(basename "$f")" || fail "$(basename "$f") changed on the second save"
+done
+echo "1 passed, 0 failed"
