@@ -1,5 +1,7 @@
 #include "browser/MemoryObjects.h"
 
+#include "tools/AsciiCase.h"
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -9,14 +11,6 @@
 namespace larkspool {
 
 namespace {
-
-std::string LowerAscii(std::string_view S) {
-    std::string result(S);
-    for (char& c : result)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return result;
-}
 
 std::string Quoted(std::string_view S) {
     return "'" + std::string(S) + "'";

@@ -1,5 +1,7 @@
 #include "html/HtmlParser.h"
 
+#include "tools/AsciiCase.h"
+
 #include "platform/AtomicFile.h"
 
 #include <cstring>
@@ -10,10 +12,6 @@ namespace {
 
 bool IsBlankByte(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
 struct TagForm {

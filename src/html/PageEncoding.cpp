@@ -1,5 +1,7 @@
 #include "html/PageEncoding.h"
 
+#include "tools/AsciiCase.h"
+
 #include <cerrno>
 #include <iconv.h>
 #include <string>
@@ -11,21 +13,10 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t kPrescanBytes = 1024;
 
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerAscii(std::string_view s) {
-    std::string r(s);
-    for (char& c : r)
-        c = Lower(c);
-    return r;
-}
-
 std::size_t FindNoCase(std::string_view Text, std::string_view Word, std::size_t From) {
     for (std::size_t i = From; i + Word.size() <= Text.size(); ++i) {
         std::size_t k = 0;
-        while (k < Word.size() && Lower(Text[i + k]) == Word[k])
+        while (k < Word.size() && LowerAscii(Text[i + k]) == Word[k])
             ++k;
         if (k == Word.size())
             return i;

@@ -1,8 +1,10 @@
 // What goes into the download list: the browser's documents, the checked
 // links, and the pictures and style sheets of saved pages.
 #include "html/HtmlParser.h"
+
 #include "lister/Lister.h"
 #include "lister/PreviousDownloadsLog.h"
+#include "tools/AsciiCase.h"
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
 #include "tools/UrlHelpers.h"
@@ -13,13 +15,6 @@
 namespace larkspool {
 
 namespace {
-
-std::string LowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 std::vector<std::string> LowerWords(const std::string& Text) {
     std::vector<std::string> words;

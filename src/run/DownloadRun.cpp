@@ -1,5 +1,7 @@
 #include "run/DownloadRun.h"
 
+#include "tools/AsciiCase.h"
+
 #include "html/DocumentPages.h"
 #include "html/Relinker.h"
 #include "platform/AtomicFile.h"
@@ -16,13 +18,6 @@
 namespace larkspool {
 
 namespace {
-
-std::string LowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 // From the last "." of the name on, lower-cased; empty without a ".".
 std::string DotExtension(const std::string& Name) {
