@@ -313,13 +313,63 @@ DevToolsBrowser::DevToolsBrowser(Options Settings) : FOptions(std::move(Settings
         std::make_shared<DevToolsConnection>(FOptions.ChromiumPath, FOptions.CommandTimeout);
     // A headless browser would otherwise save downloads in ~/Downloads.
     json behavior{{"behavior", "deny"}};
-    if (!FOptions.DownloadFolder.empty())
-        behavior = {{"behavior", "allow"}, {"downloadPath", FOptions.DownloadFolder}};
     try {
-        FConnection->Command("Browser.setDownloadBehavior", behavior);
+        if (!FOptions.DownloadFolder.empty())
+            AllowDownloads(FOptions.DownloadFolder);
+        else
+            FConnection->Command("Browser.setDownloadBehavior", behavior);
     } catch (...) {
         FConnection->Close();
         throw;
+    }
+}
+
+void DevToolsBrowser::AllowDownloads(const std::string& Folder) {
+    // Download events come without a session: watch the browser's own.
+    FConnection->WatchSession({});
+    FConnection->Command(
+        "Browser.setDownloadBehavior",
+        {{"behavior", "allow"}, {"downloadPath", Folder}, {"eventsEnabled", true}});
+    FOptions.DownloadFolder = Folder;
+}
+
+std::size_t DevToolsBrowser::DownloadsStarted() const {
+    return FConnection->EventCount({}, "Browser.downloadWillBegin");
+}
+
+std::size_t DevToolsBrowser::DownloadsCompleted() const {
+    return FConnection->EventCount({}, "Browser.downloadProgress.completed");
+}
+
+std::size_t DevToolsBrowser::DownloadsCanceled() const {
+    return FConnection->EventCount({}, "Browser.downloadProgress.canceled");
+}
+
+std::string DevToolsBrowser::DownloadState(const std::string& Url) const {
+    std::string state;
+    for (const auto& [address, last] : FConnection->Downloads())
+        if (address == Url && state != "completed")
+            state = last;
+    return state;
+}
+
+bool DevToolsBrowser::WaitForDownloads(std::size_t Started, Milliseconds Limit) {
+    const auto deadline = Clock::now() + Limit;
+    for (;;) {
+        // Event counts first, so an event arriving while the state is read
+        // still ends the wait below.
+        const std::uint64_t begins = FConnection->EventCount({}, "Browser.downloadWillBegin");
+        const std::uint64_t progress = FConnection->EventCount({}, "Browser.downloadProgress");
+        const std::size_t begun = DownloadsStarted();
+        const std::size_t ended = DownloadsCompleted() + DownloadsCanceled();
+        if (begun >= Started && ended >= begun)
+            return true;
+        const bool waited =
+            begun < Started
+                ? FConnection->WaitForEvent({}, "Browser.downloadWillBegin", begins, deadline)
+                : FConnection->WaitForEvent({}, "Browser.downloadProgress", progress, deadline);
+        if (!waited)
+            return false;
     }
 }
 

@@ -22,6 +22,7 @@
 #include "browser/Variant.h"
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -63,6 +64,21 @@ public:
     // belongs to and returns its value as Get would (tests set a selection
     // with it). An exception in the page raises a DispatchError.
     Variant Evaluate(const Variant& Window, const std::string& Expression);
+
+    // Lets navigations that turn into downloads store their files in Folder
+    // from now on, and counts those downloads.
+    void AllowDownloads(const std::string& Folder);
+    // Downloads begun, and those that ended (completed or canceled), since
+    // downloads were allowed.
+    std::size_t DownloadsStarted() const;
+    std::size_t DownloadsCompleted() const;
+    std::size_t DownloadsCanceled() const;
+    // The last state of the download of Url: "inProgress", "completed" or
+    // "canceled"; empty when no download of it began.
+    std::string DownloadState(const std::string& Url) const;
+    // Waits until at least Started downloads have begun and every begun one
+    // has ended; false when Limit passes first.
+    bool WaitForDownloads(std::size_t Started, std::chrono::milliseconds Limit);
 
     // Asks the browser to quit and kills its process group when it does not
     // within a few seconds; removes its temporary folders. Idempotent, and

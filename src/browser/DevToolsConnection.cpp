@@ -321,6 +321,16 @@ void DevToolsConnection::Dispatch(const std::string& Message) {
     const auto session = FSessions.find(message.value("sessionId", std::string()));
     if (session != FSessions.end()) {
         ++session->second.Counts[name];
+        // Downloads report progress many times; only their ends are waited for.
+        if (name == "Browser.downloadProgress" && params.contains("state") &&
+            params["state"].is_string())
+            ++session->second.Counts[name + "." + params["state"].get<std::string>()];
+        if (name == "Browser.downloadWillBegin")
+            FDownloads[params.value("guid", std::string())] = {params.value("url", std::string()),
+                                                               "inProgress"};
+        else if (name == "Browser.downloadProgress")
+            FDownloads[params.value("guid", std::string())].second =
+                params.value("state", std::string());
         if (name == "Inspector.targetCrashed")
             session->second.Ended = "its page crashed";
     }
@@ -443,6 +453,14 @@ bool DevToolsConnection::WaitForEvent(const std::string& SessionId, const std::s
             return last != FSessions.end() && last->second.Counts[Method] > After;
         }
     }
+}
+
+std::vector<std::pair<std::string, std::string>> DevToolsConnection::Downloads() const {
+    std::lock_guard lock(FLock);
+    std::vector<std::pair<std::string, std::string>> downloads;
+    for (const auto& [guid, download] : FDownloads)
+        downloads.push_back(download);
+    return downloads;
 }
 
 bool DevToolsConnection::IsOpen() const {

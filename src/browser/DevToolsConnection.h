@@ -27,6 +27,8 @@
 #include <string>
 #include <sys/types.h>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace larkspool {
 
@@ -62,7 +64,9 @@ public:
     void Post(const std::string& Method, const nlohmann::json& Params,
               const std::string& SessionId = {});
 
-    // Events are counted only for sessions being watched.
+    // Events are counted only for sessions being watched; the empty session
+    // id stands for the browser's own events. Browser.downloadProgress is
+    // also counted as "Browser.downloadProgress.STATE".
     void WatchSession(const std::string& SessionId);
     void ForgetSession(const std::string& SessionId);
     std::uint64_t EventCount(const std::string& SessionId, const std::string& Method) const;
@@ -71,6 +75,10 @@ public:
     // the session ends (its page crashed or was closed).
     bool WaitForEvent(const std::string& SessionId, const std::string& Method, std::uint64_t After,
                       Clock::time_point Deadline);
+
+    // The downloads seen while the browser's own events are watched: address
+    // and last state (inProgress, completed, canceled).
+    std::vector<std::pair<std::string, std::string>> Downloads() const;
 
     // Asks the browser to quit, kills its process group when it does not
     // within a few seconds, and removes the temporary folders.
@@ -117,6 +125,7 @@ private:
     std::int64_t FNextId = 0;
     std::map<std::int64_t, std::optional<nlohmann::json>> FPending;
     std::map<std::string, SessionEvents> FSessions;
+    std::map<std::string, std::pair<std::string, std::string>> FDownloads; // by guid
     bool FClosed = false;
     std::string FClosedReason;
 };

@@ -24,17 +24,18 @@ TPageLinks CollectPageLinks(const Variant& W, TPageLinks* Partial) {
     page.URL = TrimText(W.Get("parent").Get("document").Get("Url").ToText());
     page.Title = TrimText(W.Get("parent").Get("document").Get("Title").ToText());
     page.Selection = W.Get("document").Get("selection").Get("createRange").Get("text").ToText();
-    const std::int64_t count = W.Get("document").Get("Links").Get("Length").ToInteger();
+    // The collection is live in the browser: holding it reads the same links
+    // with half the calls.
+    const Variant links = W.Get("document").Get("Links");
+    const std::int64_t count = links.Get("Length").ToInteger();
     for (std::int64_t i = 0; i < count; ++i) {
-        const std::string address =
-            W.Get("document").Get("Links").Call("Item", {Variant(i)}).Get("href").ToText();
+        const std::string address = links.Call("Item", {Variant(i)}).Get("href").ToText();
         if (!IsNotMailto(address))
             continue;
         TLinkRow row;
         row.Number = RowNumberCaption(static_cast<int>(page.Rows.size()) + 1);
         row.Address = address;
-        row.Text = TrimText(
-            W.Get("document").Get("Links").Call("Item", {Variant(i)}).Get("innerText").ToText());
+        row.Text = TrimText(links.Call("Item", {Variant(i)}).Get("innerText").ToText());
         row.Checked = !row.Text.empty() && page.Selection.find(row.Text) != std::string::npos;
         page.Rows.push_back(std::move(row));
     }

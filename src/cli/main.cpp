@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace larkspool;
 using Clock = std::chrono::steady_clock;
@@ -36,6 +37,20 @@ void OnInterrupt(int) {
 
 double Seconds(Clock::duration D) {
     return std::chrono::duration<double>(D).count();
+}
+
+// This process's peak resident memory in kB (the browser's processes apart).
+long PeakMemoryKilobytes() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return 0;
+    char line[256];
+    long kilobytes = 0;
+    while (std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmHWM: %ld kB", &kilobytes) == 1)
+            break;
+    std::fclose(status);
+    return kilobytes;
 }
 
 bool IsFolder(const std::string& Path) {
@@ -74,6 +89,24 @@ std::string MakeOutputFolder(const TSaveOptions& Options, const std::string& Tit
     }
     return folder;
 }
+
+// Hands each file left to the browser to it, as the add-on's start window
+// does: a location write on a download address starts the download and
+// leaves the page in place. The list must be in its pages phase.
+int HandToBrowser(TLister& List, const Variant& Window) {
+    int handed = 0;
+    for (int i = 0; i < List.Count(); ++i) {
+        if (List.StateAt(i) != stToBrowser)
+            continue;
+        Window.Get("document").Get("location").Put("href", Variant(List.URLAt(i)));
+        List.SetStateAt(i, stHandedToBrowser);
+        ++handed;
+    }
+    return handed;
+}
+
+// How long the browser may take over the downloads handed to it.
+constexpr std::chrono::seconds kBrowserDownloadLimit{60};
 
 } // namespace
 
@@ -126,12 +159,19 @@ int main(int argc, char** argv) {
     OutputFolder = MakeOutputFolder(options, page.Title);
     if (OutputFolder.empty())
         return kExitFolder;
+    try {
+        browser->AllowDownloads(OutputFolder);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "larkspool-save: %s\n", e.what());
+        return kExitBrowser;
+    }
 
     std::unique_ptr<TLister> list;
     try {
         list = std::make_unique<TLister>(window);
         for (const TLinkRow& row : ChosenLinks(options, page.Rows))
             list->AddLink(row.Address, row.Text);
+        HandToBrowser(*list, window);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "larkspool-save: reading the page failed: %s\n", e.what());
         return kExitBrowser;
@@ -159,6 +199,25 @@ int main(int argc, char** argv) {
     if (!view.Closed())
         app.exec();
     const double runSeconds = Seconds(Clock::now() - runStart);
+    // Files that turned out to be the browser's during the run.
+    bool downloadsFinished = true;
+    try {
+        list->ResetToPages();
+        HandToBrowser(*list, window);
+        int handed = 0;
+        for (const TListerItem& item : list->Pages())
+            handed += item.State == stHandedToBrowser ? 1 : 0;
+        if (handed > 0)
+            downloadsFinished = browser->WaitForDownloads(handed, kBrowserDownloadLimit);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "larkspool-save: handing files to the browser failed: %s\n", e.what());
+        downloadsFinished = false;
+    }
+    // Read before Close: the states live in the connection.
+    std::vector<std::string> downloadStates;
+    for (const TListerItem& item : list->Pages())
+        downloadStates.push_back(browser->DownloadState(item.URL));
+    const std::size_t downloadsCompleted = browser->DownloadsCompleted();
     browser->Close();
 
     int saved = 0, skipped = 0, notFetched = 0, toBrowser = 0;
@@ -191,10 +250,23 @@ int main(int argc, char** argv) {
                 "%lld bytes received.\n",
                 saved, skipped, notFetched, toBrowser, view.Problems(),
                 static_cast<long long>(run.TotalReceived()));
-    std::printf("Browser %.2f s, download run %.2f s. Saved in %s (open %sINDEX.HTML)\n",
-                browserSeconds, runSeconds, OutputFolder.c_str(), OutputFolder.c_str());
-    for (const TListerItem& item : list->Pages())
-        if (item.State == stToBrowser)
-            std::printf("Left to the browser: %s\n", item.URL.c_str());
+    std::printf("Browser %.2f s, download run %.2f s, peak memory %ld kB. Saved in %s (open "
+                "%sINDEX.HTML)\n",
+                browserSeconds, runSeconds, PeakMemoryKilobytes(), OutputFolder.c_str(),
+                OutputFolder.c_str());
+    for (std::size_t i = 0; i < list->Pages().size(); ++i) {
+        const TListerItem& item = list->Pages()[i];
+        if (item.State != stToBrowser && item.State != stHandedToBrowser)
+            continue;
+        const std::string& state = downloadStates[i];
+        const char* outcome = state == "completed"    ? "downloaded"
+                              : state == "canceled"   ? "download canceled"
+                              : state == "inProgress" ? "download not finished"
+                                                      : "no download began";
+        std::printf("Left to the browser: %s (%s)\n", item.URL.c_str(), outcome);
+    }
+    if (toBrowser > 0)
+        std::printf("Browser downloads: %zu of %d completed%s.\n", downloadsCompleted, toBrowser,
+                    downloadsFinished ? "" : "; some did not finish within the time limit");
     return view.Problems() + skipped + notFetched > 0 ? kExitItemsFailed : kExitSaved;
 }

@@ -3,7 +3,8 @@
 # through headless Chromium, stops the server, and checks the copy: every
 # page, picture and style sheet is there, every local link names a saved
 # file, the page not chosen carries the script, and saving again with
-# --reuse fetches no page and changes no page.
+# --reuse fetches no page and changes no page, and files left to the browser
+# are downloaded by it.
 #   save-demo.sh SAVE_EXECUTABLE SERVER_EXECUTABLE SITE_FOLDER
 set -euo pipefail
 save=$1 server_bin=$2 site=$3
@@ -18,7 +19,7 @@ url=$(head -n 1 "$address")
 export XDG_CONFIG_HOME="$work/config" # no stored settings of the user's
 
 run_save() {
-  "$save" "${url}index.html" --folder "$work" --subfolder copy --frame 0 --quiet \
+  "$save" "${url}index.html" --folder "$work" --subfolder "${subfolder:-copy}" --frame 0 --quiet \
     --links matching --match 'birds|plants|old-notes|diary|checklist' \
     --pictures --user demo --password demo "$@"
 }
@@ -63,4 +64,17 @@ run_save --reuse >"$work/second.txt" || fail "second save: exit $?"
 for f in "$work/before"/*.html "$work/before/INDEX.HTML"; do
   cmp -s "$f" "$copy/$(basename "$f")" || fail "$(basename "$f") changed on the second save"
 done
+
+# A third save, into a fresh subfolder, leaving .zip files to the browser: the
+# headless browser downloads checklist.zip there, the summary names it, and
+# the menu's link to it carries the script.
+subfolder=handed run_save --extensions zip --extension-handling browser >"$work/third.txt" ||
+  fail "third save: exit $?"
+handed="$work/handed"
+[ -s "$handed/checklist.zip" ] || fail "the browser did not download checklist.zip"
+cmp -s "$handed/checklist.zip" "$site/files/checklist.zip" || fail "the browser's checklist.zip differs"
+grep -q '^Left to the browser: .*checklist\.zip (downloaded)' "$work/third.txt" ||
+  fail "the summary does not report checklist.zip as downloaded"
+grep -q 'default download manager' "$handed/menu.html" ||
+  fail "the link to the file left to the browser has no script"
 echo "1 passed, 0 failed"

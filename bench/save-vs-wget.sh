@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# A whole save against wget on the same generated local site, in one run:
+# a start page linking 200 pages, each with 10 pictures and one or two style
+# sheets, served on 127.0.0.1. Both save into a folder on tmpfs (the disk's
+# timings drift from run to run). Prints wall time and peak memory of both,
+# larkspool-save's own split (browser part, download run) and the ratios.
+#   save-vs-wget.sh BUILD_FOLDER [PAGES]
+set -euo pipefail
+build=$(cd "$1" && pwd)
+pages=${2:-200}
+work=$(mktemp -d /dev/shm/larkspool-bench-XXXXXX)
+site="$work/site"
+mkdir -p "$site/img" "$site/css"
+trap 'kill "$server" 2>/dev/null || true; rm -rf "$work"' EXIT
+
+# A picture of about 20 kB, copied under every name.
+head -c 20000 /dev/urandom >"$work/picture.bin"
+echo "body { font-family: sans-serif; }" >"$site/css/site.css"
+{
+  echo "<html><head><title>Bench start</title><link rel=stylesheet href=\"css/site.css\"></head><body>"
+  for i in $(seq 1 "$pages"); do echo "<p><a href=\"page$i.html\">Page $i</a></p>"; done
+  echo "</body></html>"
+} >"$site/index.html"
+for i in $(seq 1 "$pages"); do
+  {
+    echo "<html><head><title>Page $i</title><link rel=stylesheet href=\"css/site.css\">"
+    if [ $((i % 2)) -eq 0 ]; then
+      echo "<link rel=stylesheet href=\"css/p$i.css\">"
+      echo "h1 { color: #$((i % 9))$((i % 7))3; }" >"$site/css/p$i.css"
+    fi
+    echo "</head><body><h1>Page $i</h1>"
+    for k in $(seq 1 10); do
+      cp "$work/picture.bin" "$site/img/p${i}_$k.png"
+      echo "<img src=\"img/p${i}_$k.png\" width=10 height=10>"
+    done
+    echo "<p>Text of page $i, with a link back to the <a href=\"index.html\">start</a>.</p></body></html>"
+  } >"$site/page$i.html"
+done
+
+"$build/demo/larkspool-demo-server" "$site" >"$work/address" &
+server=$!
+for _ in $(seq 100); do [ -s "$work/address" ] && break; sleep 0.1; done
+url=$(head -n 1 "$work/address")
+
+measure() { # label, output folder, command...
+  local label=$1 out=$2
+  shift 2
+  mkdir -p "$out"
+  /usr/bin/time -f "%e %M" -o "$work/$label.time" "$@" >"$work/$label.out" 2>"$work/$label.err" ||
+    { echo "$label failed:"; cat "$work/$label.err"; exit 1; }
+  read -r seconds kilobytes <"$work/$label.time"
+  echo "$label $seconds $kilobytes"
+}
+
+export XDG_CONFIG_HOME="$work/config"
+read -r _ ours_s ours_kb < <(measure larkspool "$work/ours" \
+  "$build/src/larkspool-save" "${url}index.html" --folder "$work/ours" --no-subfolder \
+  --links all --pictures --quiet)
+read -r _ wget_s wget_kb < <(measure wget "$work/wget" \
+  wget -q -r -l 1 -p -k -nH -e robots=off --no-proxy -P "$work/wget" "${url}index.html")
+
+split=$(grep -o 'Browser [0-9.]* s, download run [0-9.]* s, peak memory [0-9]* kB' "$work/larkspool.out")
+browser_s=$(echo "$split" | awk '{print $2}')
+run_s=$(echo "$split" | awk '{print $6}')
+own_kb=$(echo "$split" | awk '{print $10}')
+files_ours=$(find "$work/ours" -type f | wc -l)
+files_wget=$(find "$work/wget" -type f | wc -l)
+echo "site: $pages pages, $((pages * 10)) pictures, $(du -sh "$site" | cut -f1)"
+echo "larkspool-save: ${ours_s} s wall (browser ${browser_s} s, download run ${run_s} s), peak ${own_kb} kB of its own (${ours_kb} kB with the browser's largest process), ${files_ours} files"
+echo "wget -r -l 1 -p -k: ${wget_s} s wall, peak ${wget_kb} kB, ${files_wget} files"
+awk -v r="$run_s" -v w="$wget_s" -v o="$ours_s" \
+  'BEGIN { printf "download run / wget: %.2f; whole larkspool-save / wget: %.2f\n", r / w, o / w }'
