@@ -5,9 +5,9 @@
 # file, the page not chosen carries the script, and saving again with
 # --reuse fetches no page and changes no page, and files left to the browser
 # are downloaded by it.
-#   save-demo.sh SAVE_EXECUTABLE SERVER_EXECUTABLE SITE_FOLDER
+#   save-demo.sh SAVE_EXECUTABLE SERVER_EXECUTABLE SITE_FOLDER CHECK_COPY_EXECUTABLE
 set -euo pipefail
-save=$1 server_bin=$2 site=$3
+save=$1 server_bin=$2 site=$3 check_copy=$4
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
 address="$work/address"
 "$server_bin" "$site" >"$address" &
@@ -55,6 +55,10 @@ inodes() { for f in birds.html plants.html notes.html diary.html; do stat -c %i 
 before=$(inodes)
 cp -r "$copy" "$work/before"
 kill "$server"; wait "$server" 2>/dev/null || true
+# With the server gone, every saved page opened from disk in the browser
+# shows all its pictures and style sheets.
+XDG_CONFIG_HOME="$work/config" "$check_copy" "$copy" >"$work/check.txt" ||
+  { cat "$work/check.txt"; fail "the copy does not display offline"; }
 : >"$address"
 "$server_bin" "$site" "$port" >"$address" &
 server=$!
