@@ -53,12 +53,20 @@ port=${url#http://127.0.0.1:}
 port=${port%/}
 inodes() { for f in birds.html plants.html notes.html diary.html; do stat -c %i "$copy/$f"; done; }
 before=$(inodes)
+# Exit codes: bad arguments, a destination that does not exist, a page that
+# cannot be loaded.
+code=0; "$save" --no-such-option >/dev/null 2>&1 || code=$?
+[ "$code" -eq 2 ] || fail "bad arguments gave exit $code"
+code=0; "$save" "${url}index.html" --folder "$work/missing" >/dev/null 2>&1 || code=$?
+[ "$code" -eq 5 ] || fail "a missing folder gave exit $code"
 cp -r "$copy" "$work/before"
 kill "$server"; wait "$server" 2>/dev/null || true
 # With the server gone, every saved page opened from disk in the browser
 # shows all its pictures and style sheets.
 XDG_CONFIG_HOME="$work/config" "$check_copy" "$copy" >"$work/check.txt" ||
   { cat "$work/check.txt"; fail "the copy does not display offline"; }
+code=0; "$save" "${url}index.html" --folder "$work" >/dev/null 2>&1 || code=$?
+[ "$code" -eq 3 ] || fail "a page that does not load gave exit $code"
 : >"$address"
 "$server_bin" "$site" "$port" >"$address" &
 server=$!
