@@ -2,6 +2,8 @@
 // events delivered to a Qt main thread as in the program.
 #include "http/AdvHttp.h"
 
+#include "support/QtWait.h"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -16,20 +18,9 @@
 #include <thread>
 
 using namespace larkspool;
+using larkspool::check::WaitFor;
 
 namespace {
-
-// Runs the main thread's event loop until Done() or the time is up.
-bool WaitFor(const std::function<bool()>& Done, int Milliseconds = 10000) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(Milliseconds);
-    while (!Done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
 
 // Lets events that should not come have their chance to arrive.
 void Settle(int Milliseconds = 150) {

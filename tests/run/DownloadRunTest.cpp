@@ -2,6 +2,8 @@
 // page read from an in-memory window and the Qt main loop of the program.
 #include "run/DownloadRun.h"
 
+#include "support/QtWait.h"
+
 #include "browser/MemoryObjects.h"
 #include "support/LocalServer.h"
 #include "tools/ProcessValues.h"
@@ -19,19 +21,9 @@
 
 using namespace larkspool;
 using larkspool::check::LocalServer;
+using larkspool::check::WaitFor;
 
 namespace {
-
-bool WaitFor(const std::function<bool()>& Done, int Milliseconds = 15000) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(Milliseconds);
-    while (!Done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::microseconds(300));
-    }
-    return true;
-}
 
 struct Observer : IRunObserver {
     std::vector<std::string> Statuses, Problems;
