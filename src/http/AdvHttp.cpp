@@ -135,6 +135,8 @@ TAdvHttp::TAdvHttp(bool DeliverOnMainThread)
                    ifIgnoreRedirectToHttps, ifKeepConnection, ifNoUi, ifReload})),
       FDeliverOnMainThread(DeliverOnMainThread) {
     FRequestFlags = RequestFlagsOf(FInternetFlags);
+    if (FDeliverOnMainThread)
+        MainThreadMailbox::Prepare();
 }
 
 TAdvHttp::~TAdvHttp() {

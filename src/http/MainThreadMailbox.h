@@ -3,9 +3,9 @@
 // Calls handed from other threads to the Qt main thread.
 //
 // The calls wait in a queue of our own under our own lock, and the main
-// thread is only told by name to look at the queue, so nothing a thread
-// hands over passes through the event loop's internals unseen by race
-// checkers.
+// thread is woken through a pipe watched by its event loop, so nothing that
+// a thread hands over passes through the event loop's own queue (whose
+// locking race checkers cannot see).
 
 #include <QObject>
 
@@ -13,20 +13,28 @@
 #include <functional>
 #include <mutex>
 
+class QSocketNotifier;
+
 namespace larkspool {
 
 class MainThreadMailbox : public QObject {
     Q_OBJECT
 public:
+    // Sets the mailbox up; call on the main thread before other threads post
+    // (the HTTP component does so when it is made there).
+    static void Prepare();
     // Queues Call for the main thread of the running Qt application; false
     // when there is none.
     static bool Post(std::function<void()> Call);
 
 private:
+    MainThreadMailbox();
     Q_INVOKABLE void Drain();
 
     std::mutex FLock;
     std::deque<std::function<void()>> FCalls;
+    int FWake[2] = {-1, -1};
+    QSocketNotifier* FNotifier = nullptr;
 };
 
 } // namespace larkspool
