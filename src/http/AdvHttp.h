@@ -217,7 +217,6 @@ private:
     void WorkerLoop();
     std::atomic<bool> FDestroying{false};
     std::mutex FDeliveryLock; // one event delivery at a time
-    std::uint64_t FInstance;  // identity in the registry of live components
 };
 
 } // namespace larkspool

@@ -188,12 +188,16 @@ void TDownloadRun::ProcessItem(bool Save) {
     }
 }
 
+// The status line's percentage; halves go to the even neighbour (the default
+// rounding mode).
+long TDownloadRun::Percent(int Position, int Max) {
+    return Max > 0 ? std::lrint(static_cast<double>(Position) / static_cast<double>(Max) * 100.0)
+                   : 0;
+}
+
 std::string TDownloadRun::StatusText(int Position, int Max, const std::string& Text,
                                      std::int64_t TotalReceived) {
-    // Halves go to the even neighbour (the default rounding mode).
-    const long percent =
-        Max > 0 ? std::lrint(static_cast<double>(Position) / static_cast<double>(Max) * 100.0) : 0;
-    std::string status = std::to_string(percent) + "% " + Text;
+    std::string status = std::to_string(Percent(Position, Max)) + "% " + Text;
     if (Text != "Relink files")
         status += " (" + std::to_string(TotalReceived) + " bytes received)";
     return status;
@@ -201,10 +205,8 @@ std::string TDownloadRun::StatusText(int Position, int Max, const std::string& T
 
 void TDownloadRun::SetStatus(const std::string& Text) {
     FObserver.StatusChanged(StatusText(FPosition, FMax, Text, FTotalReceived));
-    const long percent =
-        FMax > 0 ? std::lrint(static_cast<double>(FPosition) / static_cast<double>(FMax) * 100.0)
-                 : 0;
-    FObserver.TitleChanged(std::to_string(percent) + "% Larkspool: " + StartPageTitle);
+    FObserver.TitleChanged(std::to_string(Percent(FPosition, FMax)) +
+                           "% Larkspool: " + StartPageTitle);
 }
 
 void TDownloadRun::SetProgress(int Position, int Max) {
@@ -268,27 +270,31 @@ void TDownloadRun::Report(const std::string& URL, const std::exception& Error) {
 void TDownloadRun::SkipCurrent() {
     if (FClosed)
         return;
+    EndCurrentRequest();
+    FList.SetCurrentState(stSkipped);
+    NextItem();
+}
+
+// The request in flight ends without any further event, and a take-over
+// still posted for the current item is dropped.
+void TDownloadRun::EndCurrentRequest() {
     tmrSkip.stop();
     AdvHttp.Abort();
     FRequestInFlight = false;
-    ++FGeneration; // a take-over still posted for this item is dropped
-    FList.SetCurrentState(stSkipped);
-    NextItem();
+    ++FGeneration;
 }
 
 void TDownloadRun::Stop() {
     if (FClosed)
         return;
-    AdvHttp.Abort();
-    ++FGeneration;
+    EndCurrentRequest();
     FinishRun();
 }
 
 void TDownloadRun::Abort() {
     if (FClosed)
         return;
-    AdvHttp.Abort();
-    ++FGeneration;
+    EndCurrentRequest();
     CloseWindow();
 }
 

@@ -74,6 +74,8 @@ private:
     void RelinkAll();
     void CloseWindow();
     void Report(const std::string& URL, const std::exception& Error);
+    void EndCurrentRequest();
+    static long Percent(int Position, int Max);
 
     void AdvHttpResponseReceived();
     void AdvHttpRedirect();
