@@ -1,13 +1,17 @@
 // Serves the demo site on 127.0.0.1: the files of a folder, a page behind a
 // password (user "demo", password "demo") and a moved page that redirects.
 //
-//   larkspool-demo-server SITE_FOLDER [PORT]     (port 0: any free one)
+//   larkspool-demo-server SITE_FOLDER [PORT [STALLED_PATH]]  (port 0: any free one)
 // Prints the site's address on its first line, then serves until killed.
+// A request for STALLED_PATH (tests of interrupting a save) gets no answer
+// for a minute.
 #include <httplib.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -16,7 +20,10 @@ int main(int argc, char** argv) {
     }
     httplib::Server server;
     server.set_tcp_nodelay(true);
-    server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    const std::string stalled = argc > 3 ? argv[3] : "";
+    server.set_pre_routing_handler([&stalled](const httplib::Request& req, httplib::Response& res) {
+        if (!stalled.empty() && req.path == stalled)
+            std::this_thread::sleep_for(std::chrono::minutes(1));
         if (req.path.rfind("/private/", 0) == 0 &&
             req.get_header_value("Authorization") != "Basic ZGVtbzpkZW1v") { // demo:demo
             res.status = 401;

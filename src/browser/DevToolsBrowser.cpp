@@ -309,8 +309,8 @@ DevToolsBrowser::DevToolsBrowser() : DevToolsBrowser(Options{}) {}
 DevToolsBrowser::DevToolsBrowser(Options Settings) : FOptions(std::move(Settings)) {
     if (FOptions.ChromiumPath.empty())
         FOptions.ChromiumPath = DefaultChromiumPath();
-    FConnection =
-        std::make_shared<DevToolsConnection>(FOptions.ChromiumPath, FOptions.CommandTimeout);
+    FConnection = std::make_shared<DevToolsConnection>(
+        FOptions.ChromiumPath, FOptions.CommandTimeout, FOptions.ExtraFlags);
     // A headless browser would otherwise save downloads in ~/Downloads.
     json behavior{{"behavior", "deny"}};
     try {

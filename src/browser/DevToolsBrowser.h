@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace larkspool {
 
@@ -43,6 +44,8 @@ public:
         // Where a navigation that turns into a download stores its file;
         // empty refuses downloads, so nothing lands in ~/Downloads.
         std::string DownloadFolder;
+        // Further command-line switches for the browser.
+        std::vector<std::string> ExtraFlags;
     };
 
     // Starts the browser. A missing or broken program raises a DevToolsError

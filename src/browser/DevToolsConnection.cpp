@@ -95,8 +95,10 @@ std::string TempBase() {
 
 } // namespace
 
-DevToolsConnection::DevToolsConnection(std::string ChromiumPath, Milliseconds CommandTimeout)
-    : FChromiumPath(std::move(ChromiumPath)), FCommandTimeout(CommandTimeout) {
+DevToolsConnection::DevToolsConnection(std::string ChromiumPath, Milliseconds CommandTimeout,
+                                       std::vector<std::string> ExtraFlags)
+    : FChromiumPath(std::move(ChromiumPath)), FCommandTimeout(CommandTimeout),
+      FExtraFlags(std::move(ExtraFlags)) {
     try {
         Launch();
     } catch (...) {
@@ -146,6 +148,7 @@ void DevToolsConnection::Launch() {
     std::vector<std::string> args{FChromiumPath};
     for (const char* flag : BrowserFlags)
         args.emplace_back(flag);
+    args.insert(args.end(), FExtraFlags.begin(), FExtraFlags.end());
     args.push_back("--user-data-dir=" + dir + "/profile");
     std::vector<std::string> env;
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {

@@ -44,9 +44,11 @@ public:
     using Clock = std::chrono::steady_clock;
     using Milliseconds = std::chrono::milliseconds;
 
-    // Starts the browser at ChromiumPath and waits for its first answer.
+    // Starts the browser at ChromiumPath (with ExtraFlags after the usual
+    // ones) and waits for its first answer.
     // Failures raise "Cannot start the browser PATH: reason".
-    DevToolsConnection(std::string ChromiumPath, Milliseconds CommandTimeout);
+    DevToolsConnection(std::string ChromiumPath, Milliseconds CommandTimeout,
+                       std::vector<std::string> ExtraFlags = {});
     ~DevToolsConnection();
     DevToolsConnection(const DevToolsConnection&) = delete;
     DevToolsConnection& operator=(const DevToolsConnection&) = delete;
@@ -109,6 +111,7 @@ private:
 
     const std::string FChromiumPath;
     const Milliseconds FCommandTimeout;
+    const std::vector<std::string> FExtraFlags;
     std::string FTempDir;
     pid_t FPid = 0;
     bool FExited = false; // reaped; FExitStatus holds its wait status

@@ -45,6 +45,7 @@ void TTerminalView::Draw(bool Force) {
     const std::string line = FStatus.substr(0, FStatus.find(" (")) + "  " + FCaption;
     if (Force && line != FLastPrinted) {
         std::printf("%s\n", line.c_str());
+        std::fflush(stdout); // a reader at the other end of a pipe follows along
         FLastPrinted = line;
     }
 }

@@ -2,6 +2,7 @@
 // through headless Chromium.
 #include "browser/DevToolsBrowser.h"
 #include "browser/LinkCollection.h"
+#include "cli/Interrupts.h"
 #include "cli/SaveOptions.h"
 #include "cli/TerminalView.h"
 #include "lister/Lister.h"
@@ -15,10 +16,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -27,13 +26,6 @@ using namespace larkspool;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-int gSignalPipe[2] = {-1, -1};
-
-void OnInterrupt(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
-}
 
 double Seconds(Clock::duration D) {
     return std::chrono::duration<double>(D).count();
@@ -121,20 +113,31 @@ int main(int argc, char** argv) {
     if (const int code = ParseSaveOptions(argc, argv, options); code >= 0)
         return code;
 
-    // Ctrl-C: stop (log written, pages relinked), a second time abort.
-    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    // Ctrl-C: in the browser, closes it and ends; in the download run, stops
+    // (log written, pages relinked), a second time aborts.
+    if (!CatchInterrupts())
         return kExitBadArguments;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
 
     const auto browserStart = Clock::now();
+    // Made before the watch, so that the watch never sees it half made.
     std::unique_ptr<DevToolsBrowser> browser;
+    try {
+        browser = std::make_unique<DevToolsBrowser>();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "larkspool-save: %s\n", e.what());
+        return kExitBrowser;
+    }
+    TInterruptWatch watch([&browser] { browser->Close(); });
+    const auto interrupted = [&watch] {
+        if (watch.Interrupted()) {
+            std::fprintf(stderr, "larkspool-save: interrupted; the browser is closed\n");
+            return true;
+        }
+        return false;
+    };
     Variant window;
     TPageLinks page;
     try {
-        browser = std::make_unique<DevToolsBrowser>();
         window = browser->Open(options.URL);
         if (options.Frame >= 0) {
             const std::int64_t frames = window.Get("frames").Get("Length").ToInteger();
@@ -145,7 +148,8 @@ int main(int argc, char** argv) {
         }
         page = CollectPageLinks(window);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "larkspool-save: %s\n", e.what());
+        if (!interrupted())
+            std::fprintf(stderr, "larkspool-save: %s\n", e.what());
         return kExitBrowser;
     }
     StartPageURL = page.URL;
@@ -173,21 +177,26 @@ int main(int argc, char** argv) {
             list->AddLink(row.Address, row.Text);
         HandToBrowser(*list, window);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "larkspool-save: reading the page failed: %s\n", e.what());
+        if (!interrupted())
+            std::fprintf(stderr, "larkspool-save: reading the page failed: %s\n", e.what());
         return kExitBrowser;
     }
+    watch.Finish();
+    if (interrupted())
+        return kExitBrowser;
     const double browserSeconds = Seconds(Clock::now() - browserStart);
 
     TTerminalView view(options.Quiet);
     TDownloadRun run(*list, window, view, &view);
     int interrupts = 0;
-    QSocketNotifier interrupt(gSignalPipe[0], QSocketNotifier::Read);
+    QSocketNotifier interrupt(InterruptFd(), QSocketNotifier::Read);
     QObject::connect(&interrupt, &QSocketNotifier::activated, [&] {
-        char drain[16];
-        while (::read(gSignalPipe[0], drain, sizeof drain) > 0) {
-        }
+        const int count = DrainInterrupts();
+        if (count == 0)
+            return;
         view.EndLine();
-        if (++interrupts == 1) {
+        interrupts += count;
+        if (interrupts == 1) {
             std::fprintf(stderr, "larkspool-save: stopping (Ctrl-C again aborts)\n");
             run.Stop();
         } else {

@@ -65,6 +65,13 @@ kill "$server"; wait "$server" 2>/dev/null || true
 # shows all its pictures and style sheets.
 XDG_CONFIG_HOME="$work/config" "$check_copy" "$copy" >"$work/check.txt" ||
   { cat "$work/check.txt"; fail "the copy does not display offline"; }
+# The check itself sees a missing style sheet and a missing picture.
+cp -r "$copy" "$work/broken"
+rm "$work/broken/site.css" "$work/broken/logo.svg"
+XDG_CONFIG_HOME="$work/config" "$check_copy" "$work/broken" >"$work/broken.txt" &&
+  fail "the check passed a copy without site.css and logo.svg"
+grep -q 'style sheet site.css' "$work/broken.txt" || fail "the check missed site.css"
+grep -q 'picture logo.svg' "$work/broken.txt" || fail "the check missed logo.svg"
 code=0; "$save" "${url}index.html" --folder "$work" >/dev/null 2>&1 || code=$?
 [ "$code" -eq 3 ] || fail "a page that does not load gave exit $code"
 : >"$address"
