@@ -1,0 +1,48 @@
+#pragma once
+
+// Values of the program's windows that live for the whole process, and the
+// application's title, which captions every message box.
+
+#include "browser/Variant.h"
+
+#include <QMessageBox>
+#include <QString>
+
+namespace larkspool {
+
+// The object whose Start call the process serves. Start takes one extra
+// reference on it; the windows drop that reference when their work ends.
+class IAppObject {
+public:
+    virtual ~IAppObject() = default;
+    virtual void DropStartReference() = 0;
+};
+
+// Null until Start is called: the window then knows it was started by hand.
+extern IAppObject* AppObject;
+// The browser's window object handed to Start; Null once released.
+extern Variant BrowserWindow;
+// The base address of the maker's web server, ending with "/".
+extern std::string HomeURL;
+
+// The application's title ("Larkspool", later "Larkspool: " and the page
+// title; "25% Larkspool: ..." during a save).
+QString ApplicationTitle();
+void SetApplicationTitle(const QString& Title);
+
+// A standard message box captioned with the application title; returns the
+// button pressed.
+QMessageBox::StandardButton ShowMessage(
+    QWidget* Parent, const QString& Text, QMessageBox::StandardButtons Buttons = QMessageBox::Ok,
+    QMessageBox::StandardButton Default = QMessageBox::NoButton,
+    QMessageBox::Icon Icon = QMessageBox::Information);
+
+// Text from the program's byte strings (UTF-8) and back.
+inline QString ToQ(const std::string& Text) {
+    return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
+}
+inline std::string FromQ(const QString& Text) {
+    return Text.toUtf8().toStdString();
+}
+
+} // namespace larkspool
