@@ -21,9 +21,19 @@ std::string RowNumberCaption(int Number) {
 TPageLinks CollectPageLinks(const Variant& W, TPageLinks* Partial) {
     TPageLinks local;
     TPageLinks& page = Partial ? *Partial : local;
-    page.URL = TrimText(W.Get("parent").Get("document").Get("Url").ToText());
-    page.Title = TrimText(W.Get("parent").Get("document").Get("Title").ToText());
-    page.Selection = W.Get("document").Get("selection").Get("createRange").Get("text").ToText();
+    ReadPageAddressAndTitle(W, page);
+    ReadPageLinks(W, page);
+    return Partial ? page : local;
+}
+
+void ReadPageAddressAndTitle(const Variant& W, TPageLinks& Page) {
+    Page.URL = TrimText(W.Get("parent").Get("document").Get("Url").ToText());
+    Page.Title = TrimText(W.Get("parent").Get("document").Get("Title").ToText());
+}
+
+void ReadPageLinks(const Variant& W, TPageLinks& Page,
+                   const std::function<void(const TLinkRow&)>& AddRow) {
+    Page.Selection = W.Get("document").Get("selection").Get("createRange").Get("text").ToText();
     // The collection is live in the browser: holding it reads the same links
     // with half the calls.
     const Variant links = W.Get("document").Get("Links");
@@ -33,13 +43,14 @@ TPageLinks CollectPageLinks(const Variant& W, TPageLinks* Partial) {
         if (!IsNotMailto(address))
             continue;
         TLinkRow row;
-        row.Number = RowNumberCaption(static_cast<int>(page.Rows.size()) + 1);
+        row.Number = RowNumberCaption(static_cast<int>(Page.Rows.size()) + 1);
         row.Address = address;
         row.Text = TrimText(links.Call("Item", {Variant(i)}).Get("innerText").ToText());
-        row.Checked = !row.Text.empty() && page.Selection.find(row.Text) != std::string::npos;
-        page.Rows.push_back(std::move(row));
+        row.Checked = !row.Text.empty() && Page.Selection.find(row.Text) != std::string::npos;
+        Page.Rows.push_back(std::move(row));
+        if (AddRow)
+            AddRow(Page.Rows.back());
     }
-    return Partial ? page : local;
 }
 
 } // namespace larkspool

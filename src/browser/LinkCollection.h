@@ -6,6 +6,7 @@
 
 #include "browser/Variant.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,13 @@ struct TPageLinks {
 // the document does not offer raises DispatchError; rows read before stay in
 // Partial when it is given.
 TPageLinks CollectPageLinks(const Variant& W, TPageLinks* Partial = nullptr);
+
+// The two halves of it, for a caller that acts between them: the address
+// and title of the page (of W's parent, the top of a frameset), then the
+// selection and the links, each row handed to AddRow as soon as it is read.
+void ReadPageAddressAndTitle(const Variant& W, TPageLinks& Page);
+void ReadPageLinks(const Variant& W, TPageLinks& Page,
+                   const std::function<void(const TLinkRow&)>& AddRow = {});
 
 // The row number as the list shows it: right-aligned in two characters.
 std::string RowNumberCaption(int Number);

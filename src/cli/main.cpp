@@ -7,6 +7,7 @@
 #include "cli/TerminalView.h"
 #include "lister/Lister.h"
 #include "run/DownloadRun.h"
+#include "run/HandToBrowser.h"
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
 #include "tools/UrlHelpers.h"
@@ -80,21 +81,6 @@ std::string MakeOutputFolder(const TSaveOptions& Options, const std::string& Tit
         folder += '/';
     }
     return folder;
-}
-
-// Hands each file left to the browser to it, as the add-on's start window
-// does: a location write on a download address starts the download and
-// leaves the page in place. The list must be in its pages phase.
-int HandToBrowser(TLister& List, const Variant& Window) {
-    int handed = 0;
-    for (int i = 0; i < List.Count(); ++i) {
-        if (List.StateAt(i) != stToBrowser)
-            continue;
-        Window.Get("document").Get("location").Put("href", Variant(List.URLAt(i)));
-        List.SetStateAt(i, stHandedToBrowser);
-        ++handed;
-    }
-    return handed;
 }
 
 // How long the browser may take over the downloads handed to it.

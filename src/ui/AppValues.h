@@ -8,6 +8,10 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <exception>
+#include <functional>
+#include <string>
+
 namespace larkspool {
 
 // The object whose Start call the process serves. Start takes one extra
@@ -32,10 +36,20 @@ void SetApplicationTitle(const QString& Title);
 
 // A standard message box captioned with the application title; returns the
 // button pressed.
-QMessageBox::StandardButton ShowMessage(
-    QWidget* Parent, const QString& Text, QMessageBox::StandardButtons Buttons = QMessageBox::Ok,
-    QMessageBox::StandardButton Default = QMessageBox::NoButton,
-    QMessageBox::Icon Icon = QMessageBox::Information);
+QMessageBox::StandardButton ShowMessage(QWidget* Parent, const QString& Text,
+                                        QMessageBox::StandardButtons Buttons = QMessageBox::Ok,
+                                        QMessageBox::StandardButton Default = QMessageBox::NoButton,
+                                        QMessageBox::Icon Icon = QMessageBox::Information);
+
+// What nobody handled inside a window's handler: shown in a message box
+// (the application's general error handler), and the program goes on.
+void ShowError(QWidget* Parent, const std::exception& Error);
+// Runs Handler, showing an exception it lets out with ShowError.
+void RunGuarded(QWidget* Parent, const std::function<void()>& Handler);
+
+// The system's beep. Tests replace BeepHook to count beeps.
+extern std::function<void()> BeepHook;
+void Beep();
 
 // Text from the program's byte strings (UTF-8) and back.
 inline QString ToQ(const std::string& Text) {

@@ -1,0 +1,197 @@
+#include "ui/MainForm.h"
+
+#include "ui/AppValues.h"
+#include "ui/AuthForm.h"
+#include "ui/BusyAnimation.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace larkspool {
+
+namespace {
+
+QPushButton* MakeButton(const QString& Text, const QString& Hint, const char* Name,
+                        QWidget* Parent) {
+    auto* button = new QPushButton(Text, Parent);
+    button->setObjectName(QString::fromLatin1(Name));
+    button->setToolTip(Hint);
+    // Small like the original's 50 x 21, but never narrower than the caption.
+    const QFontMetrics metrics(button->font());
+    button->setMinimumSize(std::max(50, metrics.horizontalAdvance(Text) + 16),
+                           std::max(21, metrics.height() + 8));
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return button;
+}
+
+} // namespace
+
+TMainForm::TMainForm(TLister& List, Variant BrowserWindow, QWidget* Parent)
+    : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      FRun(List, std::move(BrowserWindow), *this, this) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Larkspool"));
+
+    Animate1 = new TBusyAnimation(this);
+    Animate1->setObjectName(QStringLiteral("Animate1"));
+    lblURL = new QLabel(this);
+    lblURL->setObjectName(QStringLiteral("lblURL"));
+    lblURL->setFixedWidth(270);
+    lblURL->setTextFormat(Qt::PlainText);
+    pbGet = new QProgressBar(this);
+    pbGet->setObjectName(QStringLiteral("pbGet"));
+    pbGet->setRange(0, 1);
+    pbGet->setValue(0);
+    pbGet->setTextVisible(false);
+    pbGet->setMinimumWidth(272);
+    pbGet->setFixedHeight(16);
+    lblStatus = new QLabel(this);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setTextFormat(Qt::PlainText);
+    // Room for a usual status line; a longer one is cut off rather than
+    // making the window jump while it runs.
+    lblStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblStatus->setMinimumWidth(lblStatus->fontMetrics().horizontalAdvance(
+        QStringLiteral("100% Save stylesheets (99999999 bytes received)")));
+    btnSkip =
+        MakeButton(QStringLiteral("S&kip"), QStringLiteral("Skip current file"), "btnSkip", this);
+    btnStop = MakeButton(QStringLiteral("&Stop"), QStringLiteral("Stop download and relink files"),
+                         "btnStop", this);
+    btnAbort =
+        MakeButton(QStringLiteral("&Abort"), QStringLiteral("Abort download"), "btnAbort", this);
+    for (QPushButton* button : {btnSkip, btnStop, btnAbort})
+        button->setAutoDefault(false);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(4);
+    buttons->addStretch();
+    buttons->addWidget(btnSkip);
+    buttons->addWidget(btnStop);
+    buttons->addWidget(btnAbort);
+    auto* form = new QVBoxLayout(this);
+    form->setContentsMargins(12, 6, 12, 8);
+    form->setSpacing(4);
+    form->addWidget(Animate1, 0, Qt::AlignHCenter);
+    form->addWidget(lblURL);
+    form->addWidget(pbGet);
+    form->addWidget(lblStatus);
+    form->addStretch();
+    form->addLayout(buttons);
+
+    connect(btnSkip, &QPushButton::clicked, this, [this] { btnSkipClick(); });
+    connect(btnStop, &QPushButton::clicked, this, [this] { btnStopClick(); });
+    connect(btnAbort, &QPushButton::clicked, this, [this] { btnAbortClick(); });
+
+    resize(QSize(300, 146).expandedTo(minimumSizeHint()));
+    setFixedSize(size());
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::showEvent(QShowEvent* Event) {
+    QDialog::showEvent(Event);
+    if (FShown)
+        return;
+    FShown = true;
+    if (const QScreen* shown = screen())
+        move(shown->availableGeometry().center() - rect().center());
+    // From the loop, so that the window is on the screen before the start
+    // pages are written, which keeps the thread busy for a while.
+    QMetaObject::invokeMethod(
+        this, [this] { FormShow(); }, Qt::QueuedConnection);
+}
+
+void TMainForm::FormShow() {
+    repaint();
+    FRun.Start();
+}
+
+// Only the end of the run or Abort closes the window.
+void TMainForm::closeEvent(QCloseEvent* Event) {
+    Event->ignore();
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* Event) {
+    if (Event->key() == Qt::Key_Escape) {
+        Event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(Event);
+}
+
+void TMainForm::btnSkipClick() {
+    FRun.SkipCurrent();
+}
+
+void TMainForm::btnStopClick() {
+    FRun.Stop();
+}
+
+void TMainForm::btnAbortClick() {
+    FRun.Abort();
+}
+
+void TMainForm::StatusChanged(const std::string& Text) {
+    lblStatus->setText(ToQ(Text));
+    // Relinking runs on this thread without returning to the loop.
+    lblStatus->repaint();
+}
+
+void TMainForm::ProgressChanged(int Position, int Max) {
+    // A range of 0 to 0 would turn the bar into a busy indicator.
+    pbGet->setMaximum(std::max(Max, 1));
+    pbGet->setValue(std::clamp(Position, 0, pbGet->maximum()));
+}
+
+void TMainForm::ItemChanged(const std::string& Caption, const std::string& URL) {
+    lblURL->setText(ToQ(Caption));
+    lblURL->setToolTip(ToQ(URL));
+}
+
+void TMainForm::TitleChanged(const std::string& Title) {
+    SetApplicationTitle(ToQ(Title));
+}
+
+void TMainForm::ProblemReported(const std::string& URL, const std::string& Reason) {
+    FProblems.push_back(URL.empty() ? Reason : URL + ": " + Reason);
+}
+
+QString TMainForm::ProblemsMessage(const std::vector<std::string>& Problems) {
+    QString text = QStringLiteral("Some files could not be saved:");
+    const std::size_t listed = std::min<std::size_t>(Problems.size(), MaxListedProblems);
+    for (std::size_t i = 0; i < listed; ++i)
+        text += QLatin1Char('\n') + ToQ(Problems[i]);
+    if (Problems.size() > listed)
+        text += QStringLiteral("\nand %1 more").arg(Problems.size() - listed);
+    return text;
+}
+
+void TMainForm::RunClosed() {
+    Animate1->Stop();
+    if (!FProblems.empty())
+        ShowMessage(this, ProblemsMessage(FProblems), QMessageBox::Ok, QMessageBox::NoButton,
+                    QMessageBox::Warning);
+    accept();
+}
+
+bool TMainForm::AskCredentials(const std::string& Site, std::string& User, std::string& Password) {
+    TAuthForm form(this);
+    form.lblSite->setText(ToQ(Site));
+    if (form.exec() != QDialog::Accepted)
+        return false;
+    User = FromQ(form.edUser->text());
+    Password = FromQ(form.edPass->text());
+    return true;
+}
+
+} // namespace larkspool

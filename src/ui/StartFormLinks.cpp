@@ -1,0 +1,140 @@
+// The link list: filling it from the browser's document, its order, its
+// keys and the three selection buttons.
+#include "browser/LinkCollection.h"
+#include "tools/AsciiCase.h"
+#include "tools/ProcessValues.h"
+#include "tools/UrlHelpers.h"
+#include "ui/AppValues.h"
+#include "ui/StartForm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+namespace larkspool {
+
+namespace {
+
+// A row of the link list, ordered by the form's sort column: ASCII letters
+// without regard to case, every other byte by its value.
+class TLinkItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+
+    bool operator<(const QTreeWidgetItem& Other) const override {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        const std::string a = LowerAscii(FromQ(text(column)));
+        const std::string b = LowerAscii(FromQ(Other.text(column)));
+        // std::string compares its bytes as unsigned values.
+        return a < b;
+    }
+};
+
+} // namespace
+
+void TStartForm::CollectLinks(const Variant& Window) {
+    // The update check runs in the background; it fails silently.
+    AdvHttp.SetURL(HomeURL + "verinfo");
+    try {
+        AdvHttp.Execute(false);
+    } catch (const std::exception&) {
+    }
+    BrowserWindow = Window;
+    TPageLinks page;
+    ReadPageAddressAndTitle(Window, page);
+    StartPageURL = page.URL;
+    StartPageTitle = page.Title;
+    setWindowTitle(QStringLiteral("Larkspool: ") + ToQ(StartPageTitle));
+    edSubFolder->setText(ToQ(MakeFolderName(StartPageTitle)));
+    SetApplicationTitle(QStringLiteral("Larkspool: ") + ToQ(StartPageTitle));
+    ShowSettings();
+
+    // One redraw for the whole list, also when reading stops half-way.
+    LinksView->setUpdatesEnabled(false);
+    try {
+        ReadPageLinks(Window, page, [this](const TLinkRow& Row) {
+            AddLinkRow(Row.Number, Row.Address, Row.Text, Row.Checked);
+        });
+    } catch (...) {
+        SortLinks();
+        LinksView->setUpdatesEnabled(true);
+        throw;
+    }
+    SortLinks();
+    LinksView->resizeColumnToContents(0);
+    LinksView->setUpdatesEnabled(true);
+
+    FPageGuard = true;
+    PageControl1->setCurrentIndex(0);
+    FPageGuard = false;
+    chbOptDef->setVisible(true);
+}
+
+void TStartForm::AddLinkRow(const std::string& Number, const std::string& Address,
+                            const std::string& Text, bool Checked) {
+    auto* item = new TLinkItem(LinksView);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    item->setText(0, ToQ(Number));
+    item->setText(1, ToQ(Address));
+    item->setText(2, ToQ(Text));
+    item->setCheckState(0, Checked ? Qt::Checked : Qt::Unchecked);
+}
+
+// The list is kept in the order of the sort column; sorting again in the
+// same column gives the same order (there is no descending order).
+void TStartForm::SortLinks() {
+    LinksView->sortItems(SortColumn, Qt::AscendingOrder);
+}
+
+void TStartForm::LinksViewColumnClick(int Column) {
+    SortColumn = Column;
+    SortLinks();
+}
+
+bool TStartForm::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == LinksView && Event->type() == QEvent::KeyPress)
+        LinksViewKeyDown(static_cast<QKeyEvent*>(Event)->key());
+    // The list itself then handles the key (the space bar toggles the
+    // focused row).
+    return QWidget::eventFilter(Watched, Event);
+}
+
+void TStartForm::LinksViewKeyDown(int Key) {
+    if (Key != Qt::Key_Space)
+        return;
+    QTreeWidgetItem* focused = LinksView->currentItem();
+    if (!focused)
+        return;
+    // The focused row is about to be toggled: the other selected rows take
+    // the state it will have.
+    const Qt::CheckState next = focused->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked;
+    for (QTreeWidgetItem* item : LinksView->selectedItems())
+        if (item != focused)
+            item->setCheckState(0, next);
+}
+
+void TStartForm::btnAllClick() {
+    for (int i = 0; i < LinksView->topLevelItemCount(); ++i)
+        LinksView->topLevelItem(i)->setCheckState(0, Qt::Checked);
+}
+
+void TStartForm::btnInverseClick() {
+    for (int i = 0; i < LinksView->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = LinksView->topLevelItem(i);
+        item->setCheckState(0, item->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    }
+}
+
+void TStartForm::btnInternalClick() {
+    const std::string root = HostPartOf(StartPageURL);
+    for (int i = 0; i < LinksView->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = LinksView->topLevelItem(i);
+        if (item->checkState(0) == Qt::Checked && HostPartOf(FromQ(item->text(1))) != root)
+            item->setCheckState(0, Qt::Unchecked);
+    }
+}
+
+} // namespace larkspool

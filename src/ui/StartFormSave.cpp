@@ -1,0 +1,126 @@
+// The Start and Cancel buttons: from the checked links to a finished save,
+// and the end of the session.
+#include "platform/AtomicFile.h"
+#include "run/HandToBrowser.h"
+#include "tools/ProcessValues.h"
+#include "ui/AppValues.h"
+#include "ui/BusyAnimation.h"
+#include "ui/MainForm.h"
+#include "ui/Messages.h"
+#include "ui/StartForm.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+namespace larkspool {
+
+namespace {
+
+std::string WithSlash(std::string Folder) {
+    if (!Folder.ends_with('/'))
+        Folder += '/';
+    return Folder;
+}
+
+// Writes a small text file with CR LF line ends; a failure is not reported
+// (the save goes on without it).
+void WriteTextFile(const std::string& Path, std::initializer_list<std::string> Lines) {
+    std::string content;
+    for (const std::string& line : Lines)
+        content += line + "\r\n";
+    try {
+        WriteFileAtomically(Path, content);
+    } catch (const std::exception&) {
+    }
+}
+
+std::string WarningFilePath() {
+    return OutputFolder + "! " + WarningLine1 + " !";
+}
+
+} // namespace
+
+void TStartForm::btnSaveClick() {
+    const QString folder = edFolder->text(); // as typed
+    if (!QFileInfo(folder).isDir()) {
+        edFolder->setFocus();
+        Beep();
+        return;
+    }
+    hide();
+    OutputFolder = WithSlash(FromQ(folder));
+    const std::string subFolder = FromQ(edSubFolder->text());
+    try {
+        if (chbSubFolder->isChecked() && !subFolder.empty()) {
+            OutputFolder = WithSlash(OutputFolder + subFolder);
+            QDir().mkpath(ToQ(OutputFolder)); // a failure shows when files are written
+        }
+        BuildLister();
+        HandToBrowser(*Lister, BrowserWindow);
+    } catch (const std::exception& e) {
+        // Nothing was saved yet: the window comes back, so the user can
+        // correct the choice or cancel.
+        Lister.reset();
+        ShowError(this, e);
+        show();
+        return;
+    }
+    RunSave(subFolder);
+}
+
+void TStartForm::BuildLister() {
+    StoreSettings();
+    Lister = std::make_unique<TLister>(BrowserWindow);
+    for (int i = 0; i < LinksView->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = LinksView->topLevelItem(i);
+        if (row->checkState(0) == Qt::Checked)
+            Lister->AddLink(FromQ(row->text(1)), FromQ(row->text(2)));
+    }
+}
+
+void TStartForm::RunSave(const std::string& SubFolder) {
+    WriteTextFile(OutputFolder + SubFolder + ".URL", {"[InternetShortcut]", "URL=" + StartPageURL});
+    WriteTextFile(WarningFilePath(), {WarningLine1, WarningLine2});
+    {
+        TMainForm form(*Lister, BrowserWindow);
+        form.Animate1->Play();
+        form.setWindowTitle(ToQ(StartPageTitle));
+        if (OnRunWindow)
+            OnRunWindow(form);
+        RunGuarded(nullptr, [&form] { form.exec(); });
+    }
+    Beep();
+    std::remove(WarningFilePath().c_str());
+    RunGuarded(nullptr, [this] { HandToBrowser(*Lister, BrowserWindow); });
+    AdvHttp.Abort();
+    EndSession();
+}
+
+void TStartForm::btnCancelClick() {
+    AdvHttp.Abort();
+    StoreSettings();
+    close();
+}
+
+void TStartForm::closeEvent(QCloseEvent* Event) {
+    EndSession();
+    QWidget::closeEvent(Event);
+}
+
+// The browser's window is released and the reference Start took is dropped;
+// the program ends when nothing else holds it.
+void TStartForm::EndSession() {
+    BrowserWindow = Variant::Null();
+    if (IAppObject* app = AppObject) {
+        AppObject = nullptr;
+        app->DropStartReference();
+    }
+}
+
+} // namespace larkspool

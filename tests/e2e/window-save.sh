@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# End to end, as a person would use the windows: under Xvfb, opens the link
+# window on the demo site's frameset (the menu frame, its whole text
+# selected), looks at each page of the window, presses Alt+S, answers the
+# password dialog when the private page asks, and checks the saved folder.
+# Screenshots of every window go to SCREENS_FOLDER for a reviewer.
+#   window-save.sh LARKSPOOL SERVER_EXECUTABLE SITE_FOLDER SCREENS_FOLDER
+set -euo pipefail
+app=$1 server_bin=$2 site=$3 screens=$4
+work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
+server="" xvfb="" program=""
+cleanup() {
+  for p in $program $server $xvfb; do kill "$p" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; [ ! -s "$work/app.txt" ] || cat "$work/app.txt" >&2; exit 1; }
+mkdir -p "$screens" "$work/out" "$work/downloads" "$work/config/larkspool"
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb
+
+"$server_bin" "$site" 0 /plants.html >"$work/address" &
+server=$!
+for _ in $(seq 100); do [ -s "$work/address" ] && break; sleep 0.1; done
+url=$(head -n 1 "$work/address")
+
+# The user's stored options: this folder with a subfolder, pictures, and
+# .zip files left to the browser. No site password: the private page asks.
+export XDG_CONFIG_HOME="$work/config" HOME="$work"
+cat >"$work/config/larkspool/registry.reg" <<EOF
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\SOFTWARE\\Vandrell\\Larkspool]
+"DestinationFolder"="$work/out"
+"CreateSubFolder"=dword:00000001
+"ShowPictures"=dword:00000001
+"Extensions"="zip"
+"DoWithExtensions"=dword:00000001
+EOF
+
+"$app" --debug-page "${url}index.html" --debug-frame 0 --debug-select-all \
+  --debug-home "http://127.0.0.1:1/" --debug-downloads "$work/downloads" >"$work/app.txt" 2>&1 &
+program=$!
+
+window() { # NAME: waits for a visible window of that name; prints its id
+  for _ in $(seq 300); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    kill -0 "$program" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+shot() { import -window "$1" "$screens/$2.png"; }
+
+start=$(window "^Larkspool: Larkspool demo: field notes$") || fail "the link window did not open"
+sleep 0.5 # the list is filled in the same turn of the loop; let it paint
+xdotool windowfocus --sync "$start"
+shot "$start" 1-general-options
+for page in 2-advanced-options 3-authentication 4-about; do
+  xdotool key ctrl+Tab
+  sleep 0.3
+  shot "$start" "$page"
+done
+xdotool key ctrl+Tab # back to the first page
+sleep 0.3
+
+xdotool key alt+s
+progress=$(window "^Larkspool demo: field notes$") || fail "the progress window did not open"
+sleep 1 # waiting for plants.html, which never comes
+shot "$progress" 5-progress-window
+xdotool windowfocus --sync "$progress"
+xdotool key alt+k
+auth=$(window "^Larkspool - Enter Network Password$") || fail "no password dialog"
+sleep 0.3
+shot "$auth" 6-password-dialog
+xdotool windowfocus --sync "$auth"
+xdotool type demo
+xdotool key Tab
+xdotool type demo
+xdotool key Return
+
+for _ in $(seq 600); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$program" 2>/dev/null && fail "the program did not end after the save"
+code=0; wait "$program" || code=$?
+program=""
+[ "$code" -eq 0 ] || fail "the program ended with $code"
+
+copy="$work/out/Larkspool demo field notes"
+[ ! -e "$copy/plants.html" ] || fail "the skipped page was saved"
+grep -q 'skipped' "$copy/menu.html" || fail "the skipped page has no script"
+for f in INDEX.HTML menu.html welcome.html birds.html notes.html diary.html archive.html \
+         site.css logo.svg heron.svg lkspl.log "Larkspool demo field notes.URL"; do
+  [ -s "$copy/$f" ] || fail "$f was not saved"
+done
+grep -q 'Only for those who know the password' "$copy/diary.html" ||
+  fail "the password typed in the dialog was not used"
+grep -q '<a href="birds.html"' "$copy/menu.html" || fail "the menu is not relinked"
+grep -q 'default download manager' "$copy/menu.html" ||
+  fail "the link to the file left to the browser has no script"
+ls "$copy" | grep -q 'DO NOT OPEN' && fail "the warning file was left behind"
+[ -s "$work/downloads/checklist.zip" ] || fail "the browser did not download checklist.zip"
+for s in 1-general-options 2-advanced-options 3-authentication 4-about 5-progress-window \
+         6-password-dialog; do
+  [ -s "$screens/$s.png" ] || fail "no screenshot $s"
+done
+echo "1 passed, 0 failed"
