@@ -6,8 +6,6 @@
 
 #include <QDialog>
 
-#include <functional>
-
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -21,9 +19,6 @@ public:
 
     // Every close goes through here; a refused one keeps the dialog open.
     void done(int Result) override;
-
-    // Sounds a refused close; QApplication::beep unless replaced.
-    static std::function<void()> BeepHook;
 
     QLabel* Label1;
     QLabel* Label2;

@@ -113,7 +113,7 @@ void TMainForm::showEvent(QShowEvent* Event) {
 
 void TMainForm::FormShow() {
     repaint();
-    FRun.Start();
+    RunGuarded(this, [this] { FRun.Start(); });
 }
 
 // Only the end of the run or Abort closes the window.
@@ -129,16 +129,18 @@ void TMainForm::keyPressEvent(QKeyEvent* Event) {
     QDialog::keyPressEvent(Event);
 }
 
+// A failure inside a button's work is shown, and the window waits for the
+// next button.
 void TMainForm::btnSkipClick() {
-    FRun.SkipCurrent();
+    RunGuarded(this, [this] { FRun.SkipCurrent(); });
 }
 
 void TMainForm::btnStopClick() {
-    FRun.Stop();
+    RunGuarded(this, [this] { FRun.Stop(); });
 }
 
 void TMainForm::btnAbortClick() {
-    FRun.Abort();
+    RunGuarded(this, [this] { FRun.Abort(); });
 }
 
 void TMainForm::StatusChanged(const std::string& Text) {

@@ -2,6 +2,8 @@
 // filled, whichever way the user tries to leave it.
 #include "ui/AuthForm.h"
 
+#include "ui/AppValues.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,7 +19,7 @@ class AuthFormTest : public QObject {
 private slots:
     void init() {
         Beeps = 0;
-        TAuthForm::BeepHook = [this] { ++Beeps; };
+        BeepHook = [this] { ++Beeps; };
     }
 
     void textsAndKeyboard() {

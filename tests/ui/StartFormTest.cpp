@@ -14,6 +14,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -236,6 +237,22 @@ private slots:
         QVERIFY(!form.chbOptDef->isVisible());
         form.PageControl1->setCurrentIndex(1);
         QVERIFY(form.chbOptDef->isVisible());
+    }
+
+    void wrongTypedSettingStopsTheFirstShow() {
+        QDir().mkpath(FHome->filePath("larkspool"));
+        WriteFileAtomically(FHome->filePath("larkspool/registry.reg").toStdString(),
+                            "Windows Registry Editor Version 5.00\n\n"
+                            "[HKEY_CURRENT_USER\\SOFTWARE\\Vandrell\\Larkspool]\n"
+                            "\"DestinationFolder\"=\"/tmp/x\"\n\"WinW\"=\"wide\"\n");
+        HomeURL = "unchanged";
+        MessageBoxWatch boxes;
+        FForm = std::make_unique<TStartForm>();
+        FForm->show();
+        QTRY_COMPARE(boxes.Boxes().size(), std::size_t(1));
+        QCOMPARE(boxes.Boxes()[0].Text, QString("Invalid data type for 'WinW'"));
+        QCOMPARE(Settings.DestinationFolder, std::string("/tmp/x")); // read before the error
+        QCOMPARE(HomeURL, std::string("unchanged"));                 // the rest was skipped
     }
 
     void settingsRoundTripThroughTheControls() {
