@@ -1,6 +1,7 @@
 #include "browser/DevToolsBrowser.h"
 
 #include "browser/DevToolsConnection.h"
+#include "browser/PageFailure.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -103,10 +104,6 @@ constexpr const char* MemberFunction = R"js(function (op, name) {
     }
 })js";
 
-std::string Quoted(std::string_view S) {
-    return "'" + std::string(S) + "'";
-}
-
 std::string DurationText(Milliseconds Duration) {
     if (Duration.count() % 1000 == 0)
         return std::to_string(Duration.count() / 1000) + " s";
@@ -190,7 +187,7 @@ public:
 
 private:
     std::string MemberOf(std::string_view Name) const {
-        return "Member " + Quoted(Name) + " of object " + Quoted(FClassName);
+        return larkspool::MemberOf(FClassName, Name);
     }
 
     json Argument(const Variant& Value, std::string_view Name) const {
@@ -232,16 +229,7 @@ private:
         }
         if (const auto details = result.find("exceptionDetails"); details != result.end()) {
             const PageException e = ReadException(*details);
-            if (e.Kind == "missing")
-                throw DispatchError("Object " + Quoted(FClassName) + " has no member " +
-                                    Quoted(Name));
-            if (e.Kind == "denied")
-                throw DispatchError(MemberOf(Name) +
-                                    ": Access is denied (the frame's page comes from another "
-                                    "origin)");
-            if (e.Kind == "readonly")
-                throw DispatchError(MemberOf(Name) + " cannot be written");
-            throw DispatchError(MemberOf(Name) + (e.Kind == "args" ? " " : ": ") + e.Text);
+            throw PageFailure(e.Kind, e.Text, FClassName, Name);
         }
         return FromRemoteObject(result.value("result", json::object()), FPage);
     }

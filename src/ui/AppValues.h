@@ -20,6 +20,9 @@ class IAppObject {
 public:
     virtual ~IAppObject() = default;
     virtual void DropStartReference() = 0;
+    // The window was closed (after the reference was dropped): the place to
+    // ask whether to end while a caller still holds the object.
+    virtual void WindowClosed(QWidget* /*Window*/) {}
 };
 
 // Null until Start is called: the window then knows it was started by hand.

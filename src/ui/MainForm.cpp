@@ -19,6 +19,8 @@
 
 namespace larkspool {
 
+TMainForm* MainForm = nullptr;
+
 namespace {
 
 QPushButton* MakeButton(const QString& Text, const QString& Hint, const char* Name,

@@ -29,6 +29,9 @@ public:
     TMainForm(TLister& List, Variant BrowserWindow, QWidget* Parent = nullptr);
     ~TMainForm() override;
 
+    // Stop, as the button does (when the browser side goes away).
+    void StopRun() { btnStopClick(); }
+
     // IRunObserver
     void StatusChanged(const std::string& Text) override;
     void ProgressChanged(int Position, int Max) override;
@@ -67,5 +70,8 @@ private:
     std::vector<std::string> FProblems;
     bool FShown = false;
 };
+
+// The progress window while a save runs; null otherwise.
+extern TMainForm* MainForm;
 
 } // namespace larkspool

@@ -44,7 +44,12 @@ void TStartForm::CollectLinks(const Variant& Window) {
     }
     BrowserWindow = Window;
     TPageLinks page;
-    ReadPageAddressAndTitle(Window, page);
+    try {
+        ReadPageAddressAndTitle(Window, page);
+    } catch (...) {
+        StartPageURL = page.URL; // read before the title failed
+        throw;
+    }
     StartPageURL = page.URL;
     StartPageTitle = page.Title;
     setWindowTitle(QStringLiteral("Larkspool: ") + ToQ(StartPageTitle));

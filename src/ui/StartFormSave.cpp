@@ -89,11 +89,13 @@ void TStartForm::RunSave(const std::string& SubFolder) {
     WriteTextFile(WarningFilePath(), {WarningLine1, WarningLine2});
     {
         TMainForm form(*Lister, BrowserWindow);
+        MainForm = &form;
         form.Animate1->Play();
         form.setWindowTitle(ToQ(StartPageTitle));
         if (OnRunWindow)
             OnRunWindow(form);
         RunGuarded(nullptr, [&form] { form.exec(); });
+        MainForm = nullptr;
     }
     Beep();
     std::remove(WarningFilePath().c_str());
@@ -109,8 +111,11 @@ void TStartForm::btnCancelClick() {
 }
 
 void TStartForm::closeEvent(QCloseEvent* Event) {
+    IAppObject* app = AppObject;
     EndSession();
     QWidget::closeEvent(Event);
+    if (app)
+        app->WindowClosed(this);
 }
 
 // The browser's window is released and the reference Start took is dropped;

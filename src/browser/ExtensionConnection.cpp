@@ -1,0 +1,268 @@
+#include "browser/ExtensionConnection.h"
+
+#include "browser/NativeMessaging.h"
+#include "browser/PageFailure.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+
+namespace larkspool {
+
+namespace {
+
+using nlohmann::json;
+
+// An object of the page, by its handle in the page's table.
+class ExtensionObject : public IDispatchObject {
+public:
+    ExtensionObject(std::shared_ptr<ExtensionConnection> Connection, std::int64_t Handle,
+                    std::string ClassName)
+        : FConnection(std::move(Connection)), FHandle(Handle), FClassName(std::move(ClassName)) {}
+    ~ExtensionObject() override {
+        if (!FConnection->HasEnded())
+            FConnection->Release(FHandle);
+    }
+
+    Variant Get(std::string_view Name) override { return Invoke("get", Name, {}); }
+    Variant Call(std::string_view Name, const std::vector<Variant>& Args) override {
+        return Invoke("call", Name, Args);
+    }
+    void Put(std::string_view Name, const Variant& Value) override { Invoke("put", Name, {Value}); }
+    Variant DefaultValue() override {
+        if (FClassName == "Location")
+            return Get("href");
+        return IDispatchObject::DefaultValue();
+    }
+    std::string ClassName() const override { return FClassName; }
+
+    std::int64_t Handle() const { return FHandle; }
+    const ExtensionConnection* Connection() const { return FConnection.get(); }
+
+private:
+    Variant Invoke(const std::string& Op, std::string_view Name, const std::vector<Variant>& Args) {
+        return FConnection->Call(Op, FHandle, FClassName, Name, Args);
+    }
+
+    std::shared_ptr<ExtensionConnection> FConnection;
+    std::int64_t FHandle;
+    std::string FClassName;
+};
+
+json ToValue(const Variant& Value, const ExtensionConnection* Connection,
+             const std::string& ClassName, std::string_view Name) {
+    switch (Value.GetType()) {
+    case Variant::Type::Empty:
+        return {{"type", "undefined"}};
+    case Variant::Type::Null:
+        return {{"type", "null"}};
+    case Variant::Type::Boolean:
+        return {{"type", "boolean"}, {"value", Value.ToBoolean()}};
+    case Variant::Type::Integer:
+        return {{"type", "number"}, {"value", Value.ToInteger()}};
+    case Variant::Type::Text:
+        return {{"type", "string"}, {"value", Value.ToText()}};
+    case Variant::Type::Object:
+        break;
+    }
+    const auto* object = dynamic_cast<const ExtensionObject*>(Value.ToObject().get());
+    if (object == nullptr || object->Connection() != Connection)
+        throw DispatchError(MemberOf(ClassName, Name) +
+                            ": an object of another page cannot be passed to it");
+    return {{"type", "object"}, {"handle", object->Handle()}};
+}
+
+} // namespace
+
+std::shared_ptr<ExtensionConnection> ExtensionConnection::Open(int In, int Out, Handlers Events) {
+    std::shared_ptr<ExtensionConnection> connection(
+        new ExtensionConnection(In, Out, std::move(Events)));
+    connection->FReader = std::thread([c = connection.get()] { c->ReadLoop(); });
+    return connection;
+}
+
+ExtensionConnection::ExtensionConnection(int In, int Out, Handlers Events)
+    : FIn(In), FOut(Out), FEvents(std::move(Events)) {
+    if (::pipe2(FWake, O_CLOEXEC) != 0)
+        FWake[0] = FWake[1] = -1;
+}
+
+ExtensionConnection::~ExtensionConnection() {
+    Close();
+    for (int fd : FWake)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+void ExtensionConnection::Close() {
+    if (FReader.joinable()) {
+        if (FWake[1] >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t n = ::write(FWake[1], &byte, 1);
+        }
+        if (FReader.get_id() == std::this_thread::get_id())
+            FReader.detach(); // closed from a handler: the loop ends on its own
+        else
+            FReader.join();
+    }
+    std::lock_guard lock(FLock);
+    if (!FEnded) {
+        FEnded = true;
+        FEndReason = "the connection to the browser was closed";
+    }
+    FReplied.notify_all();
+}
+
+bool ExtensionConnection::HasEnded() const {
+    std::lock_guard lock(FLock);
+    return FEnded;
+}
+
+void ExtensionConnection::Send(const json& Message) {
+    {
+        std::lock_guard lock(FLock);
+        if (FEnded)
+            throw DispatchError("The browser is no longer connected (" + FEndReason + ")");
+    }
+    std::lock_guard write(FWriteLock);
+    try {
+        WriteNativeMessage(FOut, Message);
+    } catch (const NativeMessagingError& e) {
+        throw DispatchError(e.what());
+    }
+}
+
+void ExtensionConnection::Release(std::int64_t Handle) {
+    try {
+        Send({{"type", "release"}, {"handles", {Handle}}});
+    } catch (const DispatchError&) {
+        // Gone with the connection anyway.
+    }
+}
+
+Variant ExtensionConnection::Call(const std::string& Op, std::int64_t Handle,
+                                  const std::string& ClassName, std::string_view Name,
+                                  const std::vector<Variant>& Args) {
+    json args = json::array();
+    for (const Variant& arg : Args)
+        args.push_back(ToValue(arg, this, ClassName, Name));
+    std::int64_t id;
+    {
+        std::lock_guard lock(FLock);
+        id = FNextId++;
+        FWaiting[id] = true;
+    }
+    try {
+        Send({{"type", "call"},
+              {"id", id},
+              {"op", Op},
+              {"handle", Handle},
+              {"name", std::string(Name)},
+              {"args", std::move(args)}});
+    } catch (const DispatchError& e) {
+        std::lock_guard lock(FLock);
+        FWaiting.erase(id);
+        throw DispatchError(MemberOf(ClassName, Name) + ": " + e.what());
+    }
+    json reply;
+    {
+        std::unique_lock lock(FLock);
+        const bool answered =
+            FReplied.wait_for(lock, CallTimeout, [&] { return FReplies.count(id) != 0 || FEnded; });
+        FWaiting.erase(id);
+        if (const auto found = FReplies.find(id); found != FReplies.end()) {
+            reply = std::move(found->second);
+            FReplies.erase(found);
+        } else if (FEnded) {
+            throw DispatchError(MemberOf(ClassName, Name) + ": " + FEndReason);
+        } else if (!answered) {
+            throw DispatchError(MemberOf(ClassName, Name) + ": the browser did not answer within " +
+                                std::to_string(CallTimeout.count() / 1000) + " s");
+        }
+    }
+    if (const auto error = reply.find("error"); error != reply.end() && error->is_object())
+        throw PageFailure(error->value("kind", "other"), error->value("text", ""), ClassName, Name);
+    return FromValue(reply.value("value", json::object()));
+}
+
+Variant ExtensionConnection::FromValue(const json& Value) {
+    const std::string type = Value.is_object() ? Value.value("type", "undefined") : "undefined";
+    const json value = Value.is_object() ? Value.value("value", json()) : json();
+    if (type == "null")
+        return Variant::Null();
+    if (type == "boolean" && value.is_boolean())
+        return Variant(value.get<bool>());
+    if (type == "string" && value.is_string())
+        return Variant(value.get<std::string>());
+    if (type == "number") {
+        if (value.is_number_integer())
+            return Variant(value.get<std::int64_t>());
+        if (value.is_number_float()) {
+            const double d = value.get<double>();
+            if (std::trunc(d) == d && std::fabs(d) < 9.2e18)
+                return Variant(static_cast<std::int64_t>(d));
+            return Variant(value.dump());
+        }
+        return Variant(Value.value("text", ""));
+    }
+    if (type == "object" && Value.contains("handle") && Value["handle"].is_number_integer())
+        return std::make_shared<ExtensionObject>(shared_from_this(),
+                                                 Value["handle"].get<std::int64_t>(),
+                                                 Value.value("class", "Object"));
+    return Variant();
+}
+
+void ExtensionConnection::ReadLoop() {
+    std::string reason;
+    try {
+        for (;;) {
+            pollfd fds[2] = {{FIn, POLLIN, 0}, {FWake[0], POLLIN, 0}};
+            if (::poll(fds, FWake[0] >= 0 ? 2 : 1, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw NativeMessagingError("cannot wait for the browser's messages");
+            }
+            if (fds[1].revents != 0)
+                return; // closed by the program; Close() ends the calls
+            std::optional<json> message = ReadNativeMessage(FIn);
+            if (!message)
+                break;
+            const std::string type = message->value("type", "");
+            if (type == "reply") {
+                const json id = message->value("id", json());
+                std::lock_guard lock(FLock);
+                if (id.is_number_integer() && FWaiting.count(id.get<std::int64_t>()) != 0) {
+                    FReplies[id.get<std::int64_t>()] = std::move(*message);
+                    FReplied.notify_all();
+                }
+            } else if (type == "hello" && FEvents.Hello) {
+                FEvents.Hello(message->value("description", json()));
+            } else if (type == "start" && FEvents.Start) {
+                FEvents.Start(FromValue(message->value("window", json())));
+            } else if (type == "releaseApp" && FEvents.ReleaseApp) {
+                FEvents.ReleaseApp();
+            } else if (FEvents.Unexpected) {
+                FEvents.Unexpected(*message);
+            }
+        }
+    } catch (const std::exception& e) {
+        reason = e.what();
+    }
+    End(reason);
+}
+
+void ExtensionConnection::End(const std::string& Reason) {
+    {
+        std::lock_guard lock(FLock);
+        FEnded = true;
+        FEndReason = Reason.empty() ? "the browser closed the connection" : Reason;
+        FReplied.notify_all();
+    }
+    if (FEvents.Ended)
+        FEvents.Ended(Reason);
+}
+
+} // namespace larkspool
