@@ -1,0 +1,286 @@
+// The page side of a save: injected into the clicked frame with
+// chrome.scripting.executeScript, so answerPage must not use anything from
+// outside its own body (the browser sends only the function's text).
+//
+// It keeps a table of the page's objects by handle (1 is the frame's window)
+// and answers the program's late-bound get / call / put on them, following
+// the old browser's object model (see protocol.md, section 3).
+
+// The page's port is named this prefix and the session id; answerPage
+// spells it out again because it runs on its own in the page.
+export const PAGE_PORT_PREFIX = 'larkspool-page:';
+
+/**
+ * Connects back to the service worker on the port named after the session
+ * and answers its "call" and "release" messages until the port closes.
+ * Returns true once connected, so that the injector knows it ran.
+ * @param {string} sessionId the save this frame answers for
+ * @returns {boolean}
+ */
+export function answerPage(sessionId) {
+    // The browser runs this text as a classic script, not as part of the module.
+    'use strict';
+
+    // Handle -> {object, count}; object -> handle. A handle is counted once
+    // per time it was handed out, because the program releases it once per
+    // time it received it.
+    const entries = new Map();
+    const handles = new Map();
+    let nextHandle = 1;
+
+    const lowerAscii = (s) => String(s).replace(/[A-Z]/g, (c) => String.fromCharCode(c.charCodeAt(0) + 32));
+    const probe = (f) => {
+        try {
+            return f();
+        } catch {
+            return false;
+        }
+    };
+    const isRefusal = (e) => e !== null && typeof e === 'object' && e.name === 'SecurityError';
+
+    class PageError extends Error {
+        constructor(kind, text) {
+            super(text || kind);
+            this.kind = kind;
+            this.text = text || '';
+        }
+    }
+    const fail = (kind, text) => {
+        throw new PageError(kind, text);
+    };
+
+    // document.selection is gone; its text range is the window's selection.
+    class TextRange {
+        constructor(text) {
+            this.text = text;
+        }
+        get [Symbol.toStringTag]() {
+            return 'TextRange';
+        }
+    }
+    class TextSelection {
+        #view;
+        constructor(view) {
+            this.#view = view;
+        }
+        createRange() {
+            const selection = this.#view ? this.#view.getSelection() : null;
+            return new TextRange(selection ? selection.toString() : '');
+        }
+        get [Symbol.toStringTag]() {
+            return 'TextSelection';
+        }
+    }
+
+    const classOf = (object) => {
+        let tag;
+        try {
+            tag = Object.prototype.toString.call(object).slice(8, -1);
+        } catch {
+            tag = 'Object';
+        }
+        // Another origin's window or location hides its tag and prototype.
+        if (tag === 'Object' && probe(() => Object.getPrototypeOf(object) === null)) {
+            if (probe(() => object.window === object))
+                return 'Window';
+            if (probe(() => typeof object.replace === 'function'))
+                return 'Location';
+        }
+        return tag;
+    };
+
+    const handOut = (object) => {
+        let handle = handles.get(object);
+        if (handle === undefined) {
+            handle = nextHandle++;
+            handles.set(object, handle);
+            entries.set(handle, {object, count: 0});
+        }
+        entries.get(handle).count++;
+        return {type: 'object', handle, class: classOf(object)};
+    };
+
+    const release = (list) => {
+        for (const handle of Array.isArray(list) ? list : []) {
+            const entry = entries.get(handle);
+            if (entry && --entry.count <= 0) {
+                entries.delete(handle);
+                handles.delete(entry.object);
+            }
+        }
+    };
+
+    // A page value as the program reads it. Strict comparisons only:
+    // document.all claims to be undefined to typeof and ==.
+    const encode = (value) => {
+        if (value === undefined)
+            return {type: 'undefined'};
+        if (value === null)
+            return {type: 'null'};
+        switch (typeof value) {
+        case 'boolean':
+            return {type: 'boolean', value};
+        case 'number':
+            if (!Number.isFinite(value))
+                return {type: 'number', value: null, text: String(value)};
+            return {type: 'number', value: value === 0 ? 0 : value}; // no -0
+        case 'bigint':
+            if (value >= BigInt(Number.MIN_SAFE_INTEGER) && value <= BigInt(Number.MAX_SAFE_INTEGER))
+                return {type: 'number', value: Number(value)};
+            return {type: 'string', value: value.toString()};
+        case 'string':
+            return {type: 'string', value};
+        case 'symbol':
+            return {type: 'string', value: value.toString()};
+        default:
+            return handOut(value);
+        }
+    };
+
+    const decode = (value) => {
+        switch (value && value.type) {
+        case 'null':
+            return null;
+        case 'boolean':
+        case 'string':
+            return value.value;
+        case 'number':
+            return typeof value.value === 'number' ? value.value : Number(value.text);
+        case 'object': {
+            const entry = entries.get(value.handle);
+            if (!entry)
+                fail('args', 'an argument is an object the page no longer holds');
+            return entry.object;
+        }
+        default:
+            return undefined;
+        }
+    };
+
+    // The member's real name: the exact one first, then the first one
+    // matching without regard to case, where a lower-case member wins over
+    // an interface object of the same name (document over Document).
+    const findMember = (target, name) => {
+        let refused = false;
+        try {
+            if (name in target)
+                return name;
+        } catch (e) {
+            // Another origin's window refuses most names but lists the few it offers.
+            if (!isRefusal(e))
+                throw e;
+            refused = true;
+        }
+        const key = lowerAscii(name);
+        let capital;
+        for (let o = target; o !== null && o !== undefined; o = Object.getPrototypeOf(o)) {
+            for (const k of Object.getOwnPropertyNames(o)) {
+                if (lowerAscii(k) !== key)
+                    continue;
+                if (!/^[A-Z]/.test(k))
+                    return k;
+                if (capital === undefined)
+                    capital = k;
+            }
+        }
+        if (capital !== undefined)
+            return capital;
+        return fail(refused ? 'denied' : 'missing');
+    };
+
+    const isWritable = (target, name) => {
+        for (let o = target; o !== null && o !== undefined; o = Object.getPrototypeOf(o)) {
+            const d = Object.getOwnPropertyDescriptor(o, name);
+            if (d)
+                return 'value' in d ? d.writable : d.set !== undefined;
+        }
+        return Object.isExtensible(target);
+    };
+
+    const member = (target, op, name, args) => {
+        const key = lowerAscii(name);
+        // Chromium's frames collection is the window itself, without item().
+        if (key === 'item' && probe(() => target.window === target)) {
+            if (op === 'put')
+                fail('readonly');
+            const index = args[0];
+            if (args.length !== 1 || !Number.isInteger(index))
+                fail('args', 'takes one integer argument');
+            if (index < 0 || index >= target.length)
+                fail('args', `index ${index} is out of range (0 to ${target.length - 1})`);
+            return target[index];
+        }
+        // all.item(i, 0): the old second argument (which match) is ignored.
+        if (key === 'item' && op !== 'put' && classOf(target) === 'HTMLAllCollection') {
+            if (args.length < 1 || args.length > 2)
+                fail('args', 'takes an index or a name and an optional second argument');
+            return target.item(args[0]);
+        }
+        if (key === 'selection' && op !== 'put' && probe(() => target.nodeType === 9))
+            return new TextSelection(target.defaultView);
+        const real = findMember(target, name);
+        if (op === 'put') {
+            if (args.length !== 1)
+                fail('args', 'takes exactly one value to write');
+            if (!isWritable(target, real))
+                fail('readonly');
+            target[real] = args[0];
+            return undefined;
+        }
+        const value = target[real];
+        // typeof rather than a null test: document.all claims to be undefined.
+        if (typeof value === 'function')
+            return value.apply(target, args);
+        if (args.length > 0)
+            fail('args', 'is a property and takes no arguments');
+        return value;
+    };
+
+    const firstLine = (e) => {
+        let text;
+        try {
+            text = e instanceof Error || (e && typeof e === 'object' && 'message' in e)
+                ? `${e.name}: ${e.message}` : String(e);
+        } catch {
+            text = 'an exception in the page';
+        }
+        return text.split('\n')[0];
+    };
+
+    const answer = (message) => {
+        const reply = {type: 'reply', id: message.id};
+        try {
+            const entry = entries.get(message.handle);
+            if (!entry)
+                fail('other', `the object (handle ${message.handle}) is no longer held by the page`);
+            if (!['get', 'call', 'put'].includes(message.op))
+                fail('other', `unknown operation ${message.op}`);
+            const args = (Array.isArray(message.args) ? message.args : []).map(decode);
+            reply.value = encode(member(entry.object, message.op, String(message.name), args));
+        } catch (e) {
+            if (e instanceof PageError)
+                reply.error = {kind: e.kind, text: e.text};
+            else if (isRefusal(e))
+                reply.error = {kind: 'denied', text: 'the frame\'s page comes from another origin'};
+            else
+                reply.error = {kind: 'other', text: firstLine(e)};
+        }
+        return reply;
+    };
+
+    handOut(window); // handle 1, as the start message names it
+
+    const port = chrome.runtime.connect({name: 'larkspool-page:' + sessionId});
+    port.onMessage.addListener((message) => {
+        if (message && message.type === 'call')
+            port.postMessage(answer(message));
+        else if (message && message.type === 'release')
+            release(message.handles);
+    });
+    // The save is over: let the page's objects go.
+    port.onDisconnect.addListener(() => {
+        entries.clear();
+        handles.clear();
+    });
+    return true;
+}

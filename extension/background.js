@@ -1,0 +1,208 @@
+// Larkspool's service worker. A click (context menu or toolbar button)
+// starts the program as the native-messaging host larkspool.lsapp, checks
+// that both sides speak the same interface, puts the answerer into the
+// clicked frame and relays the program's late-bound calls to it.
+// The messages are described in protocol.md.
+
+import {answerPage, PAGE_PORT_PREFIX} from './answerer.js';
+
+const HOST_NAME = 'larkspool.lsapp';
+const MENU_ID = 'larkspool';
+const HELLO_TIMEOUT_MS = 10000;
+
+// The automation interface this extension was built for; the program's
+// hello must describe the same one.
+const DESCRIPTION = Object.freeze({
+    library: 'Larkspool',
+    version: '1.0',
+    interface: 'ILSApp',
+    methods: [{name: 'Start', dispid: 1}],
+    class: 'LSApp',
+    progid: 'Larkspool.LSApp',
+});
+
+const WINDOW = {type: 'object', handle: 1, class: 'Window'};
+
+// Equality of JSON values: objects by their keys in any order.
+function sameJson(a, b) {
+    if (a === b)
+        return true;
+    if (typeof a !== 'object' || typeof b !== 'object' || a === null || b === null ||
+        Array.isArray(a) !== Array.isArray(b))
+        return false;
+    const keys = Object.keys(a);
+    return keys.length === Object.keys(b).length &&
+        keys.every((k) => Object.hasOwn(b, k) && sameJson(a[k], b[k]));
+}
+
+// Session id -> Session, one per click; the id names the page's port so
+// that saves in several tabs (or twice in one) never mix.
+const sessions = new Map();
+
+class Session {
+    constructor(tabId, frameId) {
+        this.id = crypto.randomUUID();
+        this.tabId = tabId;
+        this.frameId = frameId;
+        this.host = null;
+        this.page = null;
+        this.greeted = false;
+        this.ended = false;
+        this.helloTimer = undefined;
+    }
+
+    open() {
+        sessions.set(this.id, this);
+        this.host = chrome.runtime.connectNative(HOST_NAME);
+        this.host.onMessage.addListener((message) => this.fromHost(message));
+        this.host.onDisconnect.addListener(() => this.hostGone());
+        this.helloTimer = setTimeout(() => this.fail(
+            'Larkspool did not answer within 10 seconds, so the page was not saved.\n\n' +
+            'The installed Larkspool program may be too old for this extension or not working. ' +
+            'Install the Larkspool version that comes with this extension and try again.'),
+        HELLO_TIMEOUT_MS);
+        this.host.postMessage({type: 'hello', description: DESCRIPTION});
+    }
+
+    fromHost(message) {
+        if (this.ended)
+            return;
+        if (!this.greeted) {
+            clearTimeout(this.helloTimer);
+            if (message?.type !== 'hello' || !sameJson(message.description, DESCRIPTION)) {
+                this.fail('Larkspool cannot save this page: the Larkspool program and this browser ' +
+                    'extension were made for different versions of Larkspool.\n\n' +
+                    'Install the extension that comes with the installed Larkspool program ' +
+                    '(or reinstall Larkspool), then try again.');
+                return;
+            }
+            this.greeted = true;
+            this.injectAnswerer();
+            return;
+        }
+        switch (message?.type) {
+        case 'call':
+            if (this.page)
+                this.page.postMessage(message);
+            else // cannot happen before start, which waits for the page
+                this.host.postMessage({type: 'reply', id: message.id,
+                    error: {kind: 'other', text: 'the page is not connected'}});
+            break;
+        case 'release':
+            this.page?.postMessage(message);
+            break;
+        case 'started':
+            // Until this the program would ask before its window closes.
+            this.host.postMessage({type: 'releaseApp'});
+            if (message.error)
+                this.tell(`Larkspool could not read this page:\n\n${message.error}`);
+            break;
+        default:
+            break;
+        }
+    }
+
+    async injectAnswerer() {
+        let text = 'the page did not run it';
+        try {
+            const [result] = await chrome.scripting.executeScript({
+                target: {tabId: this.tabId, frameIds: [this.frameId]},
+                func: answerPage,
+                args: [this.id],
+            });
+            if (result?.result === true)
+                return; // the page's port arrives in onConnect
+            text = result?.error?.message ?? text;
+        } catch (e) {
+            text = e.message;
+        }
+        // Pages the browser keeps extensions out of (its own, the web store)
+        // refuse the alert too; tell() then writes it to the console.
+        this.tell(`Larkspool cannot read this page: ${text}`);
+        this.end();
+    }
+
+    attachPage(port) {
+        this.page = port;
+        port.onMessage.addListener((message) => {
+            if (!this.ended && message?.type === 'reply')
+                this.host.postMessage(message);
+        });
+        port.onDisconnect.addListener(() => this.end());
+        this.host.postMessage({type: 'start', window: WINDOW});
+    }
+
+    hostGone() {
+        // Read lastError here, or the browser logs it as unchecked.
+        const error = chrome.runtime.lastError?.message;
+        if (!this.greeted && !this.ended)
+            this.fail('Larkspool could not be started' + (error ? ` (${error})` : '') + '.\n\n' +
+                'Install the Larkspool program, or run "larkspool -regserver" once so that it ' +
+                'registers itself with this browser, then try again.');
+        this.end();
+    }
+
+    // Tells the user in the clicked frame; a service worker has no alert.
+    tell(text) {
+        chrome.scripting.executeScript({
+            target: {tabId: this.tabId, frameIds: [this.frameId]},
+            func: (message) => {
+                alert(message);
+            },
+            args: [text],
+        }).catch((e) => console.error(`Larkspool: ${text} (${e.message})`));
+    }
+
+    fail(text) {
+        this.tell(text);
+        this.end();
+    }
+
+    // Either side gone: close the other, so that the program sees the end of
+    // its input and the page forgets its handles.
+    end() {
+        if (this.ended)
+            return;
+        this.ended = true;
+        clearTimeout(this.helloTimer);
+        sessions.delete(this.id);
+        this.host?.disconnect();
+        this.page?.disconnect();
+    }
+}
+
+function startSave(tab, frameId) {
+    if (tab?.id === undefined || tab.id < 0)
+        return;
+    new Session(tab.id, frameId).open();
+}
+
+chrome.runtime.onInstalled.addListener(() => {
+    chrome.contextMenus.removeAll(() => {
+        chrome.contextMenus.create({
+            id: MENU_ID,
+            title: 'Larkspool',
+            contexts: ['page', 'frame', 'link', 'selection', 'image'],
+        });
+    });
+});
+
+chrome.contextMenus.onClicked.addListener((info, tab) => {
+    if (info.menuItemId === MENU_ID)
+        startSave(tab, info.frameId ?? 0);
+});
+
+chrome.action.onClicked.addListener((tab) => startSave(tab, 0));
+
+chrome.runtime.onConnect.addListener((port) => {
+    const session = port.name.startsWith(PAGE_PORT_PREFIX)
+        ? sessions.get(port.name.slice(PAGE_PORT_PREFIX.length)) : undefined;
+    const sender = port.sender;
+    // Only the frame this session put the answerer into.
+    if (!session || session.page || sender?.id !== chrome.runtime.id ||
+        sender.tab?.id !== session.tabId || sender.frameId !== session.frameId) {
+        port.disconnect();
+        return;
+    }
+    session.attachPage(port);
+});
