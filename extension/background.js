@@ -39,6 +39,10 @@ function sameJson(a, b) {
 // that saves in several tabs (or twice in one) never mix.
 const sessions = new Map();
 
+// How every session ended (null, or the failure told to the user): the
+// service worker's console and the end-to-end test read it.
+globalThis.larkspoolEndedSessions = [];
+
 class Session {
     constructor(tabId, frameId) {
         this.id = crypto.randomUUID();
@@ -49,6 +53,7 @@ class Session {
         this.greeted = false;
         this.ended = false;
         this.helloTimer = undefined;
+        this.failure = undefined;
     }
 
     open() {
@@ -94,8 +99,10 @@ class Session {
         case 'started':
             // Until this the program would ask before its window closes.
             this.host.postMessage({type: 'releaseApp'});
-            if (message.error)
-                this.tell(`Larkspool could not read this page:\n\n${message.error}`);
+            if (message.error) {
+                this.failure = `Larkspool could not read this page:\n\n${message.error}`;
+                this.tell(this.failure);
+            }
             break;
         default:
             break;
@@ -154,6 +161,7 @@ class Session {
     }
 
     fail(text) {
+        this.failure = text;
         this.tell(text);
         this.end();
     }
@@ -166,6 +174,7 @@ class Session {
         this.ended = true;
         clearTimeout(this.helloTimer);
         sessions.delete(this.id);
+        globalThis.larkspoolEndedSessions.push(this.failure ?? null);
         this.host?.disconnect();
         this.page?.disconnect();
     }

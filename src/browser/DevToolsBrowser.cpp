@@ -298,7 +298,7 @@ DevToolsBrowser::DevToolsBrowser(Options Settings) : FOptions(std::move(Settings
     if (FOptions.ChromiumPath.empty())
         FOptions.ChromiumPath = DefaultChromiumPath();
     FConnection = std::make_shared<DevToolsConnection>(
-        FOptions.ChromiumPath, FOptions.CommandTimeout, FOptions.ExtraFlags);
+        FOptions.ChromiumPath, FOptions.CommandTimeout, FOptions.ExtraFlags, FOptions.Prepare);
     // A headless browser would otherwise save downloads in ~/Downloads.
     json behavior{{"behavior", "deny"}};
     try {
@@ -310,6 +310,11 @@ DevToolsBrowser::DevToolsBrowser(Options Settings) : FOptions(std::move(Settings
         FConnection->Close();
         throw;
     }
+}
+
+json DevToolsBrowser::Command(const std::string& Method, const json& Params,
+                              const std::string& SessionId) {
+    return FConnection->Command(Method, Params.is_null() ? json::object() : Params, SessionId);
 }
 
 void DevToolsBrowser::AllowDownloads(const std::string& Folder) {

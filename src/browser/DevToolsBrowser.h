@@ -21,8 +21,11 @@
 
 #include "browser/Variant.h"
 
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -46,6 +49,9 @@ public:
         std::string DownloadFolder;
         // Further command-line switches for the browser.
         std::vector<std::string> ExtraFlags;
+        // Called with the browser's temporary folder before it starts: the
+        // profile is TempDir/profile, its XDG_CONFIG_HOME TempDir/config.
+        std::function<void(const std::string& TempDir)> Prepare;
     };
 
     // Starts the browser. A missing or broken program raises a DevToolsError
@@ -67,6 +73,11 @@ public:
     // belongs to and returns its value as Get would (tests set a selection
     // with it). An exception in the page raises a DispatchError.
     Variant Evaluate(const Variant& Window, const std::string& Expression);
+
+    // A DevTools command on the browser (SessionId empty) or on a session
+    // attached to a target; for tests that drive the browser itself.
+    nlohmann::json Command(const std::string& Method, const nlohmann::json& Params = {},
+                           const std::string& SessionId = {});
 
     // Lets navigations that turn into downloads store their files in Folder
     // from now on, and counts those downloads.

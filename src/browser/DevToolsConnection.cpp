@@ -96,9 +96,10 @@ std::string TempBase() {
 } // namespace
 
 DevToolsConnection::DevToolsConnection(std::string ChromiumPath, Milliseconds CommandTimeout,
-                                       std::vector<std::string> ExtraFlags)
+                                       std::vector<std::string> ExtraFlags,
+                                       std::function<void(const std::string&)> Prepare)
     : FChromiumPath(std::move(ChromiumPath)), FCommandTimeout(CommandTimeout),
-      FExtraFlags(std::move(ExtraFlags)) {
+      FExtraFlags(std::move(ExtraFlags)), FPrepare(std::move(Prepare)) {
     try {
         Launch();
     } catch (...) {
@@ -142,6 +143,8 @@ void DevToolsConnection::Launch() {
         if (::mkdir((dir + sub).c_str(), 0700) != 0)
             fail("cannot create " + dir + sub + ": " + ErrnoText(errno));
     const std::string logPath = dir + "/chromium.log";
+    if (FPrepare)
+        FPrepare(dir);
 
     // Everything the child needs is prepared here: after fork only
     // async-signal-safe calls are allowed.

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -48,7 +49,8 @@ public:
     // ones) and waits for its first answer.
     // Failures raise "Cannot start the browser PATH: reason".
     DevToolsConnection(std::string ChromiumPath, Milliseconds CommandTimeout,
-                       std::vector<std::string> ExtraFlags = {});
+                       std::vector<std::string> ExtraFlags = {},
+                       std::function<void(const std::string&)> Prepare = {});
     ~DevToolsConnection();
     DevToolsConnection(const DevToolsConnection&) = delete;
     DevToolsConnection& operator=(const DevToolsConnection&) = delete;
@@ -112,6 +114,7 @@ private:
     const std::string FChromiumPath;
     const Milliseconds FCommandTimeout;
     const std::vector<std::string> FExtraFlags;
+    const std::function<void(const std::string&)> FPrepare;
     std::string FTempDir;
     pid_t FPid = 0;
     bool FExited = false; // reaped; FExitStatus holds its wait status

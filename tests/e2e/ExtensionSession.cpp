@@ -1,0 +1,158 @@
+// The browser's half of the end-to-end test of the add-on: starts headless
+// Chromium with the extension loaded and the program registered as its
+// native-messaging host (in the browser's own profile, with the given
+// settings), opens the page, selects the first five list items, and presses
+// the extension's toolbar button. Then it waits until DONE_FILE appears (the
+// test has driven the program's windows by then), checks that the browser
+// downloaded the file handed to it and that the extension's session ended
+// without a failure, and closes the browser.
+//   larkspool-extension-session EXTENSION_DIR HOST PAGE_URL SETTINGS_FILE DOWNLOADS DONE_FILE
+#include "browser/DevToolsBrowser.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+using namespace larkspool;
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadLine(const fs::path& Path) {
+    std::ifstream in(Path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The id of the first target of Type whose address begins with Prefix.
+std::string FindTarget(DevToolsBrowser& Browser, const std::string& Type,
+                       const std::string& Prefix) {
+    const json targets =
+        Browser.Command("Target.getTargets", {{"filter", json::array({{{"type", Type}}})}});
+    for (const json& t : targets.value("targetInfos", json::array()))
+        if (t.value("type", "") == Type && t.value("url", "").starts_with(Prefix))
+            return t.value("targetId", "");
+    return {};
+}
+
+template <typename Condition> bool WaitUntil(Condition Done, std::chrono::seconds Limit) {
+    const auto until = std::chrono::steady_clock::now() + Limit;
+    while (!Done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 7) {
+        std::fprintf(stderr, "usage: larkspool-extension-session EXTENSION_DIR HOST PAGE_URL "
+                             "SETTINGS_FILE DOWNLOADS DONE_FILE\n");
+        return 2;
+    }
+    const fs::path extension = fs::absolute(argv[1]);
+    const std::string host = fs::absolute(argv[2]).string(), page = argv[3];
+    const fs::path settings = argv[4], downloads = fs::absolute(argv[5]), done = argv[6];
+    const std::string id = ReadLine(extension / "extension-id.txt");
+    try {
+        DevToolsBrowser::Options options;
+        options.ExtraFlags = {"--load-extension=" + extension.string()};
+        options.Prepare = [&](const std::string& TempDir) {
+            const fs::path hosts = fs::path(TempDir) / "profile" / "NativeMessagingHosts";
+            fs::create_directories(hosts);
+            std::ofstream(hosts / "larkspool.lsapp.json") << json{
+                {"name", "larkspool.lsapp"},
+                {"description", "Larkspool (end-to-end test)"},
+                {"path", host},
+                {"type", "stdio"},
+                {"allowed_origins",
+                 {"chrome-extension://" + id + "/"}}}.dump();
+            // The program inherits the browser's XDG_CONFIG_HOME.
+            const fs::path store = fs::path(TempDir) / "config" / "larkspool";
+            fs::create_directories(store);
+            fs::copy_file(settings, store / "registry.reg");
+        };
+        DevToolsBrowser browser(options);
+        fs::create_directories(downloads);
+        browser.AllowDownloads(downloads.string());
+        const Variant window = browser.Open(page);
+        const std::string selected =
+            browser
+                .Evaluate(window,
+                          "(() => { const items = document.querySelectorAll('li');"
+                          " const range = document.createRange();"
+                          " range.setStartBefore(items[0]); range.setEndAfter(items[4]);"
+                          " getSelection().removeAllRanges(); getSelection().addRange(range);"
+                          " return getSelection().toString(); })()")
+                .ToText();
+        std::printf("selected: %s\n", selected.c_str());
+
+        // The toolbar button, on the page's tab (the extension may still be
+        // starting its service worker).
+        const std::string tab = FindTarget(browser, "tab", page);
+        const std::string target = FindTarget(browser, "page", page);
+        if (tab.empty() || target.empty())
+            throw std::runtime_error("the page's tab was not found");
+        browser.Command("Target.activateTarget", {{"targetId", target}});
+        std::string problem;
+        const bool triggered = WaitUntil(
+            [&] {
+                try {
+                    browser.Command("Extensions.triggerAction", {{"id", id}, {"targetId", tab}});
+                    return true;
+                } catch (const std::exception& e) {
+                    problem = e.what();
+                    return false;
+                }
+            },
+            std::chrono::seconds(10));
+        if (!triggered)
+            throw std::runtime_error("the extension's button could not be pressed: " + problem);
+        std::printf("triggered\n");
+        std::fflush(stdout);
+
+        if (!WaitUntil([&] { return fs::exists(done); }, std::chrono::seconds(240)))
+            throw std::runtime_error("the test never finished with the windows");
+        int failures = 0;
+        if (!browser.WaitForDownloads(1, std::chrono::seconds(30)) ||
+            browser.DownloadsCompleted() < 1) {
+            std::printf("FAIL: the browser did not download the file handed to it\n");
+            ++failures;
+        }
+        // How the extension's sessions ended, read in its service worker.
+        const std::string worker =
+            FindTarget(browser, "service_worker", "chrome-extension://" + id);
+        if (worker.empty())
+            throw std::runtime_error("the extension's service worker is not running");
+        const std::string session =
+            browser.Command("Target.attachToTarget", {{"targetId", worker}, {"flatten", true}})
+                .value("sessionId", "");
+        const std::string ended =
+            browser
+                .Command("Runtime.evaluate",
+                         {{"expression", "JSON.stringify(globalThis.larkspoolEndedSessions)"},
+                          {"returnByValue", true}},
+                         session)["result"]
+                .value("value", "");
+        std::printf("extension sessions ended: %s\n", ended.c_str());
+        if (ended != "[null]") {
+            std::printf("FAIL: the extension's session did not end cleanly\n");
+            ++failures;
+        }
+        browser.Close();
+        return failures == 0 ? 0 : 1;
+    } catch (const std::exception& e) {
+        std::printf("FAIL: %s\n", e.what());
+        return 1;
+    }
+}

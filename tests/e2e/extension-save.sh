@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# End to end, the whole path as a user takes it: headless Chromium with the
+# extension loaded and the program registered as its host; on the demo
+# site's menu page, the first five links are selected and the extension's
+# button is pressed; the program starts (its windows under Xvfb), Start fills
+# the link window with the selected rows checked; Alt+S saves through the
+# progress window; then the saved folder, the browser's download of the file
+# left to it, and the end of the extension's session are checked.
+#   extension-save.sh SESSION_EXECUTABLE LARKSPOOL SERVER_EXECUTABLE SITE_FOLDER EXTENSION_DIR SCREENS
+set -euo pipefail
+session_bin=$1 app=$2 server_bin=$3 site=$4 extension=$5 screens=$6
+work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
+server="" xvfb="" driver=""
+cleanup() {
+  for p in $driver $server $xvfb; do kill "$p" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  [ ! -s "$work/driver.txt" ] || cat "$work/driver.txt" >&2
+  exit 1
+}
+mkdir -p "$screens" "$work/out" "$work/home"
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb HOME="$work/home"
+export XDG_CONFIG_HOME="$work/home/.config"
+
+"$server_bin" "$site" >"$work/address" &
+server=$!
+for _ in $(seq 100); do [ -s "$work/address" ] && break; sleep 0.1; done
+url=$(head -n 1 "$work/address")
+
+# The user's settings: this folder with a subfolder, pictures, the site's
+# password, and .zip files left to the browser.
+cat >"$work/registry.reg" <<EOF
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\SOFTWARE\\Vandrell\\Larkspool]
+"DestinationFolder"="$work/out"
+"CreateSubFolder"=dword:00000001
+"ShowPictures"=dword:00000001
+"Extensions"="zip"
+"DoWithExtensions"=dword:00000001
+"UserS"="demo"
+"PassS"="demo"
+EOF
+
+"$session_bin" "$extension" "$app" "${url}menu.html" "$work/registry.reg" "$work/downloads" \
+  "$work/done" >"$work/driver.txt" 2>&1 &
+driver=$!
+
+window() { # NAME: waits for a visible window of that name; prints its id
+  for _ in $(seq 300); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    kill -0 "$driver" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+start=$(window "^Larkspool: Menu$") || fail "the program's window did not open"
+sleep 0.5
+import -window "$start" "$screens/extension-link-window.png"
+xdotool windowfocus --sync "$start"
+xdotool key alt+s
+
+copy="$work/out/Menu"
+for _ in $(seq 600); do
+  [ -s "$copy/lkspl.log" ] && ! xdotool search --onlyvisible --name "^Menu$" >/dev/null 2>&1 && break
+  sleep 0.1
+done
+[ -s "$copy/lkspl.log" ] || fail "the save did not finish"
+touch "$work/done"
+code=0; wait "$driver" || code=$?
+driver=""
+grep -q "^selected: Birds of the marsh" "$work/driver.txt" || fail "the selection was not made"
+[ "$code" -eq 0 ] || fail "the browser's side reported a problem"
+
+for f in INDEX.HTML birds.html plants.html notes.html diary.html site.css logo.svg heron.svg \
+         Menu.URL; do
+  [ -s "$copy/$f" ] || fail "$f was not saved"
+done
+[ ! -e "$copy/archive.html" ] || fail "the link outside the selection was saved"
+grep -q "not selected for download" "$copy/INDEX.HTML" || fail "the unselected link has no script"
+grep -q 'default download manager' "$copy/INDEX.HTML" || fail "the zip link has no script"
+grep -q 'Only for those who know the password' "$copy/diary.html" || fail "the password page"
+grep -q "URL=${url}menu.html" "$copy/Menu.URL" || fail "the shortcut names another page"
+ls "$copy" | grep -q 'DO NOT OPEN' && fail "the warning file was left behind"
+[ -s "$work/downloads/checklist.zip" ] || fail "the browser's download is missing"
+echo "1 passed, 0 failed"
