@@ -4,6 +4,8 @@
 // The description is exchanged first on every connection: an extension
 // built for another interface is told apart at once.
 
+#include "tools/VersionInfo.h"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -18,11 +20,6 @@ inline nlohmann::json LibraryDescription() {
 
 // A description in a few words, for messages ("Larkspool 1.0, ILSApp.Start").
 std::string DescribeLibrary(const nlohmann::json& Description);
-
-inline constexpr const char* FileVersion = "3.6.0.51";
-inline constexpr const char* ProductVersion = "3.6";
-inline constexpr const char* FileDescription = "This is a Chromium add-on";
-inline constexpr const char* InternalName = "Larkspool";
 
 // The version information as `larkspool --version` prints it.
 std::string VersionInformation();

@@ -2,6 +2,7 @@
 #include "ui/StartForm.h"
 
 #include "tools/Settings.h"
+#include "tools/VersionInfo.h"
 #include "ui/AppValues.h"
 #include "ui/Messages.h"
 #include "ui/ProgramIcon.h"
@@ -302,6 +303,11 @@ QWidget* TStartForm::MakeAboutPage() {
     big.setBold(true);
     name->setFont(big);
     auto* version = new QLabel(QStringLiteral("Version 3.6"), page);
+    auto* description =
+        new QLabel(QStringLiteral("%1 (%2)").arg(QString::fromLatin1(FileDescription),
+                                                 QString::fromLatin1(FileVersion)),
+                   page);
+    description->setEnabled(false); // greyed: a detail, not a control
     Label5 = MakeLinkLabel(QStringLiteral("Larkspool Home Page"), this, [this] { Label5Click(); });
     Label5->setObjectName(QStringLiteral("Label5"));
     Label7 = MakeLinkLabel(QStringLiteral("Larkspool E-mail"), this, [this] { Label7Click(); });
@@ -315,12 +321,13 @@ QWidget* TStartForm::MakeAboutPage() {
     layout->addStretch();
     layout->addLayout(head);
     layout->addWidget(version);
+    layout->addWidget(description);
     layout->addSpacing(12);
     layout->addWidget(Label5);
     layout->addWidget(Label7);
     layout->addStretch();
-    for (QWidget* w : {static_cast<QWidget*>(version), static_cast<QWidget*>(Label5),
-                       static_cast<QWidget*>(Label7)})
+    for (QWidget* w : {static_cast<QWidget*>(version), static_cast<QWidget*>(description),
+                       static_cast<QWidget*>(Label5), static_cast<QWidget*>(Label7)})
         layout->setAlignment(w, Qt::AlignHCenter);
     layout->setAlignment(head, Qt::AlignHCenter);
     return page;

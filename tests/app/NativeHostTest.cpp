@@ -6,15 +6,21 @@
 #include "app/TypeLibrary.h"
 #include "browser/MemoryObjects.h"
 #include "browser/NativeMessaging.h"
+#include "platform/AtomicFile.h"
+#include "support/LocalServer.h"
 #include "support/MessageBoxWatch.h"
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
 #include "ui/AppValues.h"
+#include "ui/MainForm.h"
 #include "ui/StartForm.h"
 
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <sys/socket.h>
@@ -266,6 +272,30 @@ private slots:
         QVERIFY(FForm->isVisible());
         QCOMPARE(StartPageURL, std::string("http://127.0.0.1:1/")); // read before the failure
         window->SetProperty("parent", Variant());                   // break the cycle
+    }
+
+    void theBrowserLettingGoStopsTheSave() {
+        LocalServer server;
+        MemoryPage page = SamplePage();
+        page.Url = server.Url("/start.html");
+        page.Html = "<html><body><a href=\"/stall\">stalls</a></body></html>";
+        page.Links = {{server.Url("/stall"), "stalls"}};
+        page.Selection = "stalls";
+        Open(page);
+        FExtension->Hello();
+        FExtension->Start();
+        QTRY_COMPARE(FExtension->Received("started").size(), std::size_t(1));
+        FForm->edFolder->setText(FHome->path());
+        // Once the progress window waits for the stalled page, the browser goes.
+        FForm->OnRunWindow = [this](TMainForm&) {
+            QTimer::singleShot(300, [this] { FExtension->CloseConnection(); });
+        };
+        FForm->btnSave->click();
+        QCOMPARE(FExits, std::vector<int>{0});
+        // Stopped, not aborted: the log is written and the page relinked.
+        QVERIFY(QFileInfo::exists(FHome->filePath("lkspl.log")));
+        const std::string index = ReadWholeFile(FHome->filePath("INDEX.HTML").toStdString());
+        QVERIFY(index.find("javascript:") != std::string::npos);
     }
 
     void aDifferentExtensionIsToldApart() {
