@@ -28,7 +28,7 @@ TNativeHost::~TNativeHost() {
 
 void TNativeHost::Open() {
     // Every handler runs on the main thread, in the order the messages came.
-    const auto onMain = [this](std::function<void()> Call) {
+    const auto onMain = [](std::function<void()> Call) {
         MainThreadMailbox::Post(std::move(Call));
     };
     ExtensionConnection::Handlers events;
