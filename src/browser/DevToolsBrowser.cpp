@@ -1,6 +1,7 @@
 #include "browser/DevToolsBrowser.h"
 
 #include "browser/DevToolsConnection.h"
+#include "browser/LivePageObject.h"
 #include "browser/PageFailure.h"
 
 #include <cmath>
@@ -160,27 +161,15 @@ struct DevToolsPage {
 Variant FromRemoteObject(const json& Object, const std::shared_ptr<DevToolsPage>& Page);
 
 // A JavaScript object of a page, held by its Runtime object id.
-class DevToolsObject : public IDispatchObject {
+class DevToolsObject : public LivePageObject {
 public:
     DevToolsObject(std::shared_ptr<DevToolsPage> Page, std::string ObjectId, std::string ClassName)
-        : FPage(std::move(Page)), FObjectId(std::move(ObjectId)), FClassName(std::move(ClassName)) {
-    }
+        : LivePageObject(std::move(ClassName)), FPage(std::move(Page)),
+          FObjectId(std::move(ObjectId)) {}
     ~DevToolsObject() override {
         FPage->Connection->Post("Runtime.releaseObject", {{"objectId", FObjectId}},
                                 FPage->SessionId);
     }
-
-    Variant Get(std::string_view Name) override { return Invoke("get", Name, {}); }
-    Variant Call(std::string_view Name, const std::vector<Variant>& Args) override {
-        return Invoke("call", Name, Args);
-    }
-    void Put(std::string_view Name, const Variant& Value) override { Invoke("put", Name, {Value}); }
-    Variant DefaultValue() override {
-        if (FClassName == "Location")
-            return Get("href");
-        return IDispatchObject::DefaultValue();
-    }
-    std::string ClassName() const override { return FClassName; }
 
     const std::shared_ptr<DevToolsPage>& Page() const { return FPage; }
     const std::string& ObjectId() const { return FObjectId; }
@@ -212,7 +201,8 @@ private:
         return {{"objectId", other->ObjectId()}};
     }
 
-    Variant Invoke(const char* Op, std::string_view Name, const std::vector<Variant>& Args) {
+    Variant Invoke(const char* Op, std::string_view Name,
+                   const std::vector<Variant>& Args) override {
         json arguments = json::array({{{"value", Op}}, {{"value", std::string(Name)}}});
         for (const Variant& arg : Args)
             arguments.push_back(Argument(arg, Name));
@@ -236,7 +226,6 @@ private:
 
     std::shared_ptr<DevToolsPage> FPage;
     std::string FObjectId;
-    std::string FClassName;
 };
 
 // Integral numbers become Integers; other numbers (fractions, NaN, Infinity)

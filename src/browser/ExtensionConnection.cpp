@@ -1,5 +1,6 @@
 #include "browser/ExtensionConnection.h"
 
+#include "browser/LivePageObject.h"
 #include "browser/NativeMessaging.h"
 #include "browser/PageFailure.h"
 
@@ -17,39 +18,28 @@ namespace {
 using nlohmann::json;
 
 // An object of the page, by its handle in the page's table.
-class ExtensionObject : public IDispatchObject {
+class ExtensionObject : public LivePageObject {
 public:
     ExtensionObject(std::shared_ptr<ExtensionConnection> Connection, std::int64_t Handle,
                     std::string ClassName)
-        : FConnection(std::move(Connection)), FHandle(Handle), FClassName(std::move(ClassName)) {}
+        : LivePageObject(std::move(ClassName)), FConnection(std::move(Connection)),
+          FHandle(Handle) {}
     ~ExtensionObject() override {
         if (!FConnection->HasEnded())
             FConnection->Release(FHandle);
     }
 
-    Variant Get(std::string_view Name) override { return Invoke("get", Name, {}); }
-    Variant Call(std::string_view Name, const std::vector<Variant>& Args) override {
-        return Invoke("call", Name, Args);
-    }
-    void Put(std::string_view Name, const Variant& Value) override { Invoke("put", Name, {Value}); }
-    Variant DefaultValue() override {
-        if (FClassName == "Location")
-            return Get("href");
-        return IDispatchObject::DefaultValue();
-    }
-    std::string ClassName() const override { return FClassName; }
-
     std::int64_t Handle() const { return FHandle; }
     const ExtensionConnection* Connection() const { return FConnection.get(); }
 
 private:
-    Variant Invoke(const std::string& Op, std::string_view Name, const std::vector<Variant>& Args) {
+    Variant Invoke(const char* Op, std::string_view Name,
+                   const std::vector<Variant>& Args) override {
         return FConnection->Call(Op, FHandle, FClassName, Name, Args);
     }
 
     std::shared_ptr<ExtensionConnection> FConnection;
     std::int64_t FHandle;
-    std::string FClassName;
 };
 
 json ToValue(const Variant& Value, const ExtensionConnection* Connection,

@@ -8,6 +8,7 @@
 # left to it, and the end of the extension's session are checked.
 #   extension-save.sh SESSION_EXECUTABLE LARKSPOOL SERVER_EXECUTABLE SITE_FOLDER EXTENSION_DIR SCREENS
 set -euo pipefail
+source "$(dirname "$0")/windows.sh"
 session_bin=$1 app=$2 server_bin=$3 site=$4 extension=$5 screens=$6
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
 server="" xvfb="" driver=""
@@ -23,10 +24,8 @@ fail() {
 }
 mkdir -p "$screens" "$work/out" "$work/home"
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb HOME="$work/home"
+start_xvfb
+export HOME="$work/home"
 export XDG_CONFIG_HOME="$work/home/.config"
 
 "$server_bin" "$site" >"$work/address" &
@@ -53,17 +52,8 @@ EOF
   "$work/done" >"$work/driver.txt" 2>&1 &
 driver=$!
 
-window() { # NAME: waits for a visible window of that name; prints its id
-  for _ in $(seq 300); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    kill -0 "$driver" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 
-start=$(window "^Larkspool: Menu$") || fail "the program's window did not open"
+start=$(window "^Larkspool: Menu$" "$driver") || fail "the program's window did not open"
 sleep 0.5
 import -window "$start" "$screens/extension-link-window.png"
 xdotool windowfocus --sync "$start"

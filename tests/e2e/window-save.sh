@@ -6,6 +6,7 @@
 # Screenshots of every window go to SCREENS_FOLDER for a reviewer.
 #   window-save.sh LARKSPOOL SERVER_EXECUTABLE SITE_FOLDER SCREENS_FOLDER
 set -euo pipefail
+source "$(dirname "$0")/windows.sh"
 app=$1 server_bin=$2 site=$3 screens=$4
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
 server="" xvfb="" program=""
@@ -17,10 +18,7 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ ! -s "$work/app.txt" ] || cat "$work/app.txt" >&2; exit 1; }
 mkdir -p "$screens" "$work/out" "$work/downloads" "$work/config/larkspool"
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")" QT_QPA_PLATFORM=xcb
+start_xvfb
 
 "$server_bin" "$site" 0 /plants.html >"$work/address" &
 server=$!
@@ -45,18 +43,9 @@ EOF
   --debug-home "http://127.0.0.1:1/" --debug-downloads "$work/downloads" >"$work/app.txt" 2>&1 &
 program=$!
 
-window() { # NAME: waits for a visible window of that name; prints its id
-  for _ in $(seq 300); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    kill -0 "$program" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 shot() { import -window "$1" "$screens/$2.png"; }
 
-start=$(window "^Larkspool: Larkspool demo: field notes$") || fail "the link window did not open"
+start=$(window "^Larkspool: Larkspool demo: field notes$" "$program") || fail "the link window did not open"
 sleep 0.5 # the list is filled in the same turn of the loop; let it paint
 xdotool windowfocus --sync "$start"
 shot "$start" 1-general-options
@@ -69,12 +58,12 @@ xdotool key ctrl+Tab # back to the first page
 sleep 0.3
 
 xdotool key alt+s
-progress=$(window "^Larkspool demo: field notes$") || fail "the progress window did not open"
+progress=$(window "^Larkspool demo: field notes$" "$program") || fail "the progress window did not open"
 sleep 1 # waiting for plants.html, which never comes
 shot "$progress" 5-progress-window
 xdotool windowfocus --sync "$progress"
 xdotool key alt+k
-auth=$(window "^Larkspool - Enter Network Password$") || fail "no password dialog"
+auth=$(window "^Larkspool - Enter Network Password$" "$program") || fail "no password dialog"
 sleep 0.3
 shot "$auth" 6-password-dialog
 xdotool windowfocus --sync "$auth"
