@@ -504,13 +504,15 @@ void TAdvHttp::Abort() {
 }
 
 void TAdvHttp::StartWorker(const std::shared_ptr<Request>& R) {
-    std::lock_guard lock(FLock);
-    if (FStopWorker)
-        return;
-    FJobs.push_back(R);
-    if (!FWorker.joinable())
-        FWorker = std::thread([this] { WorkerLoop(); });
-    FJobsChanged.notify_all();
+    {
+        std::lock_guard lock(FLock);
+        if (FStopWorker)
+            return;
+        FJobs.push_back(R);
+        if (!FWorker.joinable())
+            FWorker = std::thread([this] { WorkerLoop(); });
+    }
+    FJobsChanged.notify_all(); // after unlocking: the worker wakes to a free lock
 }
 
 void TAdvHttp::WorkerLoop() {
@@ -666,8 +668,12 @@ void TAdvHttp::CallEvent(const TNotifyEvent& Handler, const std::shared_ptr<Requ
                 slot->Error = std::current_exception();
             }
         }
-        std::lock_guard lock(slot->M);
-        slot->Done = true;
+        {
+            std::lock_guard lock(slot->M);
+            slot->Done = true;
+        }
+        // Notified after unlocking, so that the waiter does not wake only to
+        // wait for the lock.
         slot->CV.notify_all();
     });
     std::unique_lock lock(slot->M);

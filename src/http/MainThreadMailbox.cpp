@@ -61,8 +61,11 @@ bool MainThreadMailbox::Post(std::function<void()> Call) {
 }
 
 void MainThreadMailbox::Drain() {
+    // One read is enough: bytes left over, or written later, keep the pipe
+    // readable and the notifier calls again.
     char bytes[64];
-    while (FWake[0] >= 0 && ::read(FWake[0], bytes, sizeof bytes) > 0) {
+    if (FWake[0] >= 0) {
+        [[maybe_unused]] const ssize_t n = ::read(FWake[0], bytes, sizeof bytes);
     }
     for (;;) {
         std::function<void()> call;

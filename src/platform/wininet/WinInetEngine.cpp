@@ -280,7 +280,13 @@ struct Transfer {
     std::uint64_t Unreported = 0;
     Clock::time_point LastReport = Clock::now();
 
-    ~Transfer() { Stop(); }
+    ~Transfer() {
+        Stop();
+        if (Request) {
+            std::lock_guard lock(Request->Lock);
+            Request->Transferring = false;
+        }
+    }
     void Stop() {
         if (Easy != nullptr) {
             curl_multi_remove_handle(Owner->Multi(), Easy);
@@ -794,12 +800,16 @@ std::vector<std::shared_ptr<HandleObject>> Engine::Unregister(HINTERNET Handle) 
     return removed;
 }
 
-void Engine::Post(Command&& Item) {
+void Engine::Post(Command&& Item, bool Wake) {
+    bool wake = false;
     {
         std::lock_guard lock(QueueLock);
         Commands.push_back(std::move(Item));
+        if (Wake && Polling && !WakeSent)
+            wake = WakeSent = true;
     }
-    curl_multi_wakeup(MultiHandle);
+    if (wake)
+        curl_multi_wakeup(MultiHandle);
 }
 
 void Engine::Send(const std::shared_ptr<RequestObject>& Request, std::uint64_t Generation) {
@@ -810,8 +820,8 @@ void Engine::Resume(const std::shared_ptr<RequestObject>& Request) {
     Post({Op::Resume, Request, nullptr, 0});
 }
 
-void Engine::Discard(const std::shared_ptr<RequestObject>& Request) {
-    Post({Op::Discard, Request, nullptr, 0});
+void Engine::Discard(const std::shared_ptr<RequestObject>& Request, bool Urgent) {
+    Post({Op::Discard, Request, nullptr, 0}, Urgent);
 }
 
 void Engine::Release(const std::shared_ptr<InternetObject>& Internet) {
@@ -881,7 +891,15 @@ void Engine::Run() {
         Deliver();
         bool progressDue = std::any_of(Transfers.begin(), Transfers.end(),
                                        [](const auto& t) { return t.second->Unreported > 0; });
+        {
+            std::lock_guard lock(QueueLock);
+            if (!Commands.empty() || Stopping)
+                continue;
+            Polling = true;
+        }
         curl_multi_poll(MultiHandle, nullptr, 0, progressDue ? 100 : 1000, nullptr);
+        std::lock_guard lock(QueueLock);
+        Polling = WakeSent = false;
     }
     // Shutting down with handles still open: end their transfers, then
     // close the pooled connections.
@@ -946,6 +964,7 @@ void Engine::Start(const std::shared_ptr<RequestObject>& Request, std::uint64_t 
         std::lock_guard lock(r.Lock);
         if (r.Closed || r.Generation != Generation)
             return;
+        r.Transferring = true; // until t ends, whichever way
         t->Headers = r.Headers;
         t->Body = r.Body;
     }

@@ -164,6 +164,9 @@ struct RequestObject : HandleObject {
     bool Completed = false;
     BOOL Result = FALSE;
     DWORD Error = 0;
+    // The engine holds a transfer of this request: closing it has work for
+    // the engine to do at once; otherwise the discard waits for its next turn.
+    bool Transferring = false;
 };
 
 struct Transfer;
@@ -182,7 +185,8 @@ public:
 
     void Send(const std::shared_ptr<RequestObject>& Request, std::uint64_t Generation);
     void Resume(const std::shared_ptr<RequestObject>& Request);
-    void Discard(const std::shared_ptr<RequestObject>& Request);
+    // Urgent: the request still has a transfer (RequestObject::Transferring).
+    void Discard(const std::shared_ptr<RequestObject>& Request, bool Urgent);
     void Release(const std::shared_ptr<InternetObject>& Internet);
 
     bool OnEngineThread() const { return std::this_thread::get_id() == ThreadId; }
@@ -203,7 +207,8 @@ private:
         std::shared_ptr<InternetObject> Internet;
         std::uint64_t Generation = 0;
     };
-    void Post(Command&& Item);
+    // Queues a command; Wake: rouse the engine if it is waiting in poll.
+    void Post(Command&& Item, bool Wake = true);
     void Run();
     void Execute(Command& Item);
     void Start(const std::shared_ptr<RequestObject>& Request, std::uint64_t Generation);
@@ -221,6 +226,10 @@ private:
     std::mutex QueueLock;
     std::deque<Command> Commands;
     bool Stopping = false;
+    // The engine is in (or about to enter) curl_multi_poll, and whether a
+    // wakeup is on its way already: a command posted while the engine is
+    // busy is seen before it polls again, so it costs no wakeup.
+    bool Polling = false, WakeSent = false;
 
     // Engine thread only.
     std::unordered_map<RequestObject*, std::unique_ptr<Transfer>> Transfers;

@@ -471,13 +471,15 @@ BOOL InternetCloseHandle(HINTERNET Handle) {
     for (auto& object : closed) {
         if (object->Kind == HandleKind::Request) {
             auto request = std::static_pointer_cast<RequestObject>(object);
+            bool transferring;
             {
                 std::lock_guard lock(request->Lock);
                 request->Closed = true;
                 request->ReadWaiting = false;
+                transferring = request->Transferring;
             }
             request->Changed.notify_all();
-            engine.Discard(request);
+            engine.Discard(request, transferring);
         } else {
             object->Closed = true;
             if (object->Kind == HandleKind::Internet)
