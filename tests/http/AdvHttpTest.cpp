@@ -192,6 +192,33 @@ TEST_F(AdvHttpTest, LargeAndEmptyBodies) {
     EXPECT_TRUE(Http.ResponseStream.empty());
 }
 
+// The progress events add up to every byte received (the head and the whole
+// body) by the time the request completes, also for small bodies that
+// arrive before the reader asks for them.
+TEST_F(AdvHttpTest, ProgressEventsCountEveryByteBeforeCompletion) {
+    const std::string body(20000, 'y');
+    Web.Server.Get("/small", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(body, "image/png");
+    });
+    std::int64_t reported = 0, reportedAtCompletion = -1;
+    Http.OnResponseReceived = [&](TAdvHttp& h) { reported += h.BytesReceived; };
+    Http.OnRequestComplete = [&](TAdvHttp&) {
+        reportedAtCompletion = reported;
+        ++Events.Complete;
+    };
+    for (int i = 0; i < 30; ++i) {
+        reported = 0;
+        Events.Complete = 0;
+        Get("/small");
+        ASSERT_TRUE(Finished());
+        std::size_t head = 0;
+        for (const std::string& line : Http.ResponseHeaders)
+            head += line.size() + 2;
+        EXPECT_EQ(reportedAtCompletion, static_cast<std::int64_t>(head + body.size()))
+            << "request " << i;
+    }
+}
+
 TEST_F(AdvHttpTest, HeadersAcceptTypesBodyAndAgentAsSent) {
     std::string accept, custom, agent, body;
     Web.Server.Get("/echo", [&](const httplib::Request& req, httplib::Response& res) {

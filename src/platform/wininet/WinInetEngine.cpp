@@ -314,13 +314,16 @@ struct Transfer {
         Owner->Queue(std::move(n));
     }
 
-    void ReportBytes() {
-        if (Unreported > 0) {
-            NotifyNumber(INTERNET_STATUS_RESPONSE_RECEIVED,
-                         static_cast<DWORD>(std::min<std::uint64_t>(Unreported, 0xffffffffu)));
-            Unreported = 0;
-        }
+    // Queues the bytes received since the last report; false when there
+    // were none.
+    bool ReportBytes() {
         LastReport = Clock::now();
+        if (Unreported == 0)
+            return false;
+        NotifyNumber(INTERNET_STATUS_RESPONSE_RECEIVED,
+                     static_cast<DWORD>(std::min<std::uint64_t>(Unreported, 0xffffffffu)));
+        Unreported = 0;
+        return true;
     }
 
     DWORD StartHop();
@@ -726,7 +729,11 @@ bool Transfer::OnDone(CURLcode Result) {
             return false;
         }
     }
-    ReportBytes();
+    // The last bytes are reported before the reader learns that the body has
+    // ended: it closes the request then, and a report still queued would be
+    // dropped, so the caller would miss bytes it received.
+    if (ReportBytes())
+        Owner->Deliver();
     RequestObject& r = *Request;
     std::lock_guard lock(r.Lock);
     if (!r.Closed && r.Generation == Generation) {

@@ -197,6 +197,9 @@ public:
     void SocketInUse(int LocalPort, Transfer* Owner);
     void SocketClosed(int Socket);
     CURLM* Multi() const { return MultiHandle; }
+    // Hands the queued notices to the status callbacks, in order (on the
+    // engine's own thread only).
+    void Deliver();
 
 private:
     Engine();
@@ -214,7 +217,6 @@ private:
     void Start(const std::shared_ptr<RequestObject>& Request, std::uint64_t Generation);
     void FinishTransfers();
     void ReportProgress();
-    void Deliver();
     void ReleaseShare(InternetObject& Internet);
 
     CURLM* MultiHandle = nullptr;
