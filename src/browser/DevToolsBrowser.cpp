@@ -105,6 +105,24 @@ constexpr const char* MemberFunction = R"js(function (op, name) {
     }
 })js";
 
+// The member function is installed once in each JavaScript context (a page,
+// a frame) under a symbol page scripts do not use; a call then sends only
+// this short caller instead of the whole function.
+constexpr const char* CallInstalled = R"js(function () {
+    const f = globalThis[Symbol.for('larkspool.member')];
+    if (typeof f !== 'function')
+        throw 'larkspool:install:';
+    return f.apply(this, arguments);
+})js";
+
+const std::string& InstallingFunction() {
+    static const std::string text =
+        std::string("function () {\n    const f = ") + MemberFunction +
+        ";\n    Object.defineProperty(globalThis, Symbol.for('larkspool.member'), "
+        "{value: f, configurable: true});\n    return f.apply(this, arguments);\n}";
+    return text;
+}
+
 std::string DurationText(Milliseconds Duration) {
     if (Duration.count() % 1000 == 0)
         return std::to_string(Duration.count() / 1000) + " s";
@@ -207,17 +225,25 @@ private:
         for (const Variant& arg : Args)
             arguments.push_back(Argument(arg, Name));
         json result;
-        try {
-            result = FPage->Connection->Command("Runtime.callFunctionOn",
-                                                {{"objectId", FObjectId},
-                                                 {"functionDeclaration", MemberFunction},
-                                                 {"arguments", std::move(arguments)},
-                                                 {"silent", true}},
-                                                FPage->SessionId);
-        } catch (const DevToolsError& e) {
-            throw DispatchError(MemberOf(Name) + ": " + e.what());
+        const auto call = [&](const std::string& Function) {
+            try {
+                result = FPage->Connection->Command("Runtime.callFunctionOn",
+                                                    {{"objectId", FObjectId},
+                                                     {"functionDeclaration", Function},
+                                                     {"arguments", arguments},
+                                                     {"silent", true}},
+                                                    FPage->SessionId);
+            } catch (const DevToolsError& e) {
+                throw DispatchError(MemberOf(Name) + ": " + e.what());
+            }
+        };
+        call(CallInstalled);
+        auto details = result.find("exceptionDetails");
+        if (details != result.end() && ReadException(*details).Kind == "install") {
+            call(InstallingFunction()); // the first call in this context
+            details = result.find("exceptionDetails");
         }
-        if (const auto details = result.find("exceptionDetails"); details != result.end()) {
+        if (details != result.end()) {
             const PageException e = ReadException(*details);
             throw PageFailure(e.Kind, e.Text, FClassName, Name);
         }

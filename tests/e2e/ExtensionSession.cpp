@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
     const std::string host = fs::absolute(argv[2]).string(), page = argv[3];
     const fs::path settings = argv[4], downloads = fs::absolute(argv[5]), done = argv[6];
     const std::string id = ReadLine(extension / "extension-id.txt");
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // the test reads along
     try {
         DevToolsBrowser::Options options;
         options.ExtraFlags = {"--load-extension=" + extension.string()};
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
             fs::copy_file(settings, store / "registry.reg");
         };
         DevToolsBrowser browser(options);
+        std::printf("browser started\n");
         fs::create_directories(downloads);
         browser.AllowDownloads(downloads.string());
         const Variant window = browser.Open(page);
@@ -119,7 +121,6 @@ int main(int argc, char** argv) {
         if (!triggered)
             throw std::runtime_error("the extension's button could not be pressed: " + problem);
         std::printf("triggered\n");
-        std::fflush(stdout);
 
         if (!WaitUntil([&] { return fs::exists(done); }, std::chrono::seconds(240)))
             throw std::runtime_error("the test never finished with the windows");

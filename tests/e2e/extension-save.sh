@@ -19,6 +19,7 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "FAIL: $*" >&2
+  import -window root "$screens/extension-failure.png" 2>/dev/null || true
   [ ! -s "$work/driver.txt" ] || cat "$work/driver.txt" >&2
   exit 1
 }
