@@ -174,6 +174,8 @@ int main(int argc, char** argv) {
 
     TTerminalView view(options.Quiet);
     TDownloadRun run(*list, window, view, &view);
+    // Nobody is there to press Skip.
+    run.SkipFailedRequests = true;
     int interrupts = 0;
     QSocketNotifier interrupt(InterruptFd(), QSocketNotifier::Read);
     QObject::connect(&interrupt, &QSocketNotifier::activated, [&] {

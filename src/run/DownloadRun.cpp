@@ -53,6 +53,10 @@ TDownloadRun::~TDownloadRun() {
 }
 
 void TDownloadRun::Start() {
+    if (SkipFailedRequests)
+        AdvHttp.OnError = [this](TAdvHttp& Http) {
+            RequestFailed(TAdvHttp::ErrorText(Http.LastError));
+        };
     QMetaObject::invokeMethod(
         this, [this] { StartRun(); }, Qt::QueuedConnection);
     AdvHttp.SetProxyUserName(Settings.UserP);
@@ -100,13 +104,34 @@ void TDownloadRun::BeginItem() {
     AdvHttp.SetURL(FList.CurrentURL());
     ShowItem();
     FRequestInFlight = true;
+    ++FRequestSerial;
     try {
         AdvHttp.Execute(false);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // The request failed to start; like a request that fails later, the
         // item waits for Skip, Stop, Abort or the auto-skip timer.
+        if (SkipFailedRequests)
+            RequestFailed(e.what());
     }
     ArmAutoSkip();
+}
+
+// Skips the current item from the event loop (not inside the component's
+// event), unless the run has moved on by then.
+void TDownloadRun::RequestFailed(const std::string& Reason) {
+    if (FClosed || !FRequestInFlight)
+        return;
+    const std::uint64_t serial = FRequestSerial;
+    const std::string url = FList.CurrentURL();
+    QMetaObject::invokeMethod(
+        this,
+        [this, serial, url, Reason] {
+            if (FClosed || !FRequestInFlight || serial != FRequestSerial)
+                return;
+            FObserver.ProblemReported(url, "not fetched: " + Reason);
+            SkipCurrent();
+        },
+        Qt::QueuedConnection);
 }
 
 void TDownloadRun::TakeOver(std::uint64_t Generation) {

@@ -60,6 +60,12 @@ public:
     // The HTTP component, with the values the run uses.
     TAdvHttp AdvHttp;
 
+    // For a front end nobody watches (the command line): a request that
+    // fails (no server, a broken connection, a password refused to the end)
+    // is reported and its item skipped at once, instead of waiting for Skip,
+    // Stop, Abort or the auto-skip timer. Set before Start.
+    bool SkipFailedRequests = false;
+
 private:
     void StartRun();
     void NextItem();
@@ -81,6 +87,7 @@ private:
     void AdvHttpRedirect();
     void AdvHttpRequestComplete();
     void AdvHttpNeedAuth();
+    void RequestFailed(const std::string& Reason);
     void tmrSkipTimer();
 
     TLister& FList;
@@ -93,7 +100,8 @@ private:
     int FMax = 0;
     bool FClosed = false;
     bool FRequestInFlight = false;
-    std::uint64_t FGeneration = 0; // posted take-overs of an earlier cursor are dropped
+    std::uint64_t FGeneration = 0;    // posted take-overs of an earlier cursor are dropped
+    std::uint64_t FRequestSerial = 0; // which request a posted failure belongs to
 };
 
 } // namespace larkspool

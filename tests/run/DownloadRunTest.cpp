@@ -228,6 +228,32 @@ TEST_F(DownloadRunTest, AutoSkipEndsAStalledItem) {
     EXPECT_EQ(List->Pages()[2].State, stRelinked);
 }
 
+// A request to a server that is not there waits for the user (the window);
+// where nobody is watching, it is reported and skipped.
+TEST_F(DownloadRunTest, AFailedRequestWaitsUnlessFailuresAreSkipped) {
+    const Variant window(MakeMemoryWindow(Page));
+    for (const bool skip : {false, true}) {
+        List = std::make_unique<TLister>(window);
+        List->AddLink("http://127.0.0.1:1/gone.htm", "gone"); // nothing listens there
+        List->AddLink(Web.Url("/a.htm"), "a");
+        Seen = Observer{};
+        TDownloadRun run(*List, window, Seen, &Asker);
+        run.SkipFailedRequests = skip;
+        run.Start();
+        if (!skip) {
+            EXPECT_FALSE(WaitFor([&] { return Seen.Closed; }, 700));
+            EXPECT_EQ(List->Pages()[1].State, stToDownload);
+            run.Stop();
+            continue;
+        }
+        ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
+        EXPECT_EQ(List->Pages()[1].State, stSkipped);
+        EXPECT_EQ(List->Pages()[2].State, stRelinked);
+        ASSERT_EQ(Seen.Problems.size(), 1u);
+        EXPECT_NE(Seen.Problems[0].find("gone.htm"), std::string::npos) << Seen.Problems[0];
+    }
+}
+
 TEST_F(DownloadRunTest, AFailedStoreIsReportedAndTheRunGoesOn) {
     std::filesystem::create_directory(OutputFolder + "a.htm"); // cannot be replaced
     Save({"/a.htm", "/b.php"});
