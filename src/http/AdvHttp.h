@@ -9,7 +9,10 @@
 // main thread (a Qt application exists), every handler runs on the main
 // thread while the delivering thread waits; an exception thrown by a handler
 // is carried back to the delivering thread. One delivery completes before the
-// next begins.
+// next begins. Progress (OnResponseReceived) alone is posted without waiting:
+// its handler still runs on the main thread, in order with the other events
+// and with BytesReceived as that report's count, but an exception it throws
+// is dropped.
 //
 // Abort ends the request in flight at any moment; afterwards no event of that
 // request reaches a handler, and Execute may start the next one at once.
@@ -183,6 +186,7 @@ private:
     void CrackURL();
     void BuildURL();
     void CallEvent(const TNotifyEvent& Handler, const std::shared_ptr<Request>& R);
+    void NotifyProgress(std::int32_t Bytes, const std::shared_ptr<Request>& R);
     void Notify(const std::shared_ptr<Request>& R, DWORD Status, const void* Info, DWORD Length);
     std::shared_ptr<Request> Current() const;
 
@@ -216,6 +220,8 @@ private:
     bool FStopWorker = false;
     void WorkerLoop();
     std::atomic<bool> FDestroying{false};
+    // Gone with the component: progress posted to the main thread checks it.
+    std::shared_ptr<void> FAlive = std::make_shared<int>(0);
     std::mutex FDeliveryLock; // one event delivery at a time
 };
 
