@@ -138,13 +138,21 @@ int main(int argc, char** argv) {
         const std::string session =
             browser.Command("Target.attachToTarget", {{"targetId", worker}, {"flatten", true}})
                 .value("sessionId", "");
-        const std::string ended =
-            browser
-                .Command("Runtime.evaluate",
-                         {{"expression", "JSON.stringify(globalThis.larkspoolEndedSessions)"},
-                          {"returnByValue", true}},
-                         session)["result"]
-                .value("value", "");
+        // The program ends a moment after its windows close (longer under
+        // the sanitizers); the session ends with it.
+        std::string ended;
+        WaitUntil(
+            [&] {
+                ended = browser
+                            .Command("Runtime.evaluate",
+                                     {{"expression",
+                                       "JSON.stringify(globalThis.larkspoolEndedSessions)"},
+                                      {"returnByValue", true}},
+                                     session)["result"]
+                            .value("value", "");
+                return ended != "[]";
+            },
+            std::chrono::seconds(30));
         std::printf("extension sessions ended: %s\n", ended.c_str());
         if (ended != "[null]") {
             std::printf("FAIL: the extension's session did not end cleanly\n");
