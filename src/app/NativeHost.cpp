@@ -10,8 +10,7 @@
 namespace larkspool {
 
 TNativeHost::TNativeHost(TStartForm& Form, int In, int Out)
-    : App(Form), Exit([](int Code) { QCoreApplication::exit(Code); }), FForm(Form), FIn(In),
-      FOut(Out) {
+    : App(Form), Exit([](int Code) { QCoreApplication::exit(Code); }), FIn(In), FOut(Out) {
     MainThreadMailbox::Prepare();
     FHelloTimer.setSingleShot(true);
     connect(&FHelloTimer, &QTimer::timeout, this, [this] {

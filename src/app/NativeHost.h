@@ -39,7 +39,6 @@ private:
     void Refuse(const std::string& Problem);
     void Reply(const nlohmann::json& Message);
 
-    TStartForm& FForm;
     const int FIn, FOut;
     std::shared_ptr<ExtensionConnection> FConnection;
     QTimer FHelloTimer;

@@ -143,7 +143,7 @@ Variant ExtensionConnection::Call(const std::string& Op, std::int64_t Handle,
     {
         std::lock_guard lock(FLock);
         id = FNextId++;
-        FWaiting[id] = true;
+        FWaiting.insert(id);
     }
     try {
         Send({{"type", "call"},

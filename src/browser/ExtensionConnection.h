@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -81,7 +82,7 @@ private:
     std::condition_variable FReplied;
     std::int64_t FNextId = 1;
     std::map<std::int64_t, nlohmann::json> FReplies; // id -> reply, while its caller waits
-    std::map<std::int64_t, bool> FWaiting;
+    std::set<std::int64_t> FWaiting;                 // ids whose callers wait
     bool FEnded = false;
     std::string FEndReason;
 };

@@ -404,8 +404,8 @@ void TStartForm::Label7Click() {
 // ------------------------------------------------------------ update notice
 
 void TStartForm::AdvHttpRequestComplete() {
-    const std::optional<std::string> reply = ReadVersionReply(AdvHttp.ResponseStream);
-    if (reply && reply->starts_with("Larkspool"))
+    // The notice itself tells replies of other programs apart.
+    if (const std::optional<std::string> reply = ReadVersionReply(AdvHttp.ResponseStream))
         ShowUpdateNotice(*reply);
 }
 

@@ -14,6 +14,8 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
+#include <exception>
+
 namespace larkspool {
 
 namespace {
@@ -57,20 +59,22 @@ void TStartForm::CollectLinks(const Variant& Window) {
     SetApplicationTitle(QStringLiteral("Larkspool: ") + ToQ(StartPageTitle));
     ShowSettings();
 
-    // One redraw for the whole list, also when reading stops half-way.
+    // One redraw for the whole list, also when reading stops half-way (the
+    // rows read before stay).
     LinksView->setUpdatesEnabled(false);
+    std::exception_ptr failure;
     try {
         ReadPageLinks(Window, page, [this](const TLinkRow& Row) {
             AddLinkRow(Row.Number, Row.Address, Row.Text, Row.Checked);
         });
     } catch (...) {
-        SortLinks();
-        LinksView->setUpdatesEnabled(true);
-        throw;
+        failure = std::current_exception();
     }
     SortLinks();
     LinksView->resizeColumnToContents(0);
     LinksView->setUpdatesEnabled(true);
+    if (failure)
+        std::rethrow_exception(failure);
 
     FPageGuard = true;
     PageControl1->setCurrentIndex(0);

@@ -17,6 +17,7 @@ class MessageBoxWatch {
 public:
     struct Seen {
         QString Caption, Text;
+        QMessageBox::Icon Icon = QMessageBox::NoIcon;
     };
 
     MessageBoxWatch() {
@@ -32,7 +33,7 @@ private:
             auto* box = qobject_cast<QMessageBox*>(w);
             if (!box || !box->isVisible())
                 continue;
-            FBoxes.push_back({box->windowTitle(), box->text()});
+            FBoxes.push_back({box->windowTitle(), box->text(), box->icon()});
             if (QAbstractButton* button = box->defaultButton())
                 button->click();
             else if (QAbstractButton* ok = box->button(QMessageBox::Ok))
