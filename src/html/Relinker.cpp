@@ -99,11 +99,21 @@ std::string AnchorValue(const TLister& List, std::string_view Value, const std::
     }
 }
 
+// A picture, style sheet or frame that was not stored: a relative value
+// would name nothing in the flat folder, so it points at the server instead;
+// unless it is a local name an earlier relinking wrote (a page taken over).
+std::string NotStoredValue(std::string_view Value, const std::string& Cleaned,
+                           const std::string& L) {
+    const bool relative = SchemeOf(Cleaned).empty() && !Cleaned.starts_with("//") &&
+                          !IsFileInOutputFolder(QuotedLocalName(Value));
+    return relative && !L.empty() ? ServerReplacement(L) : std::string(Value);
+}
+
 std::string StoredItemValue(const TLister& List, TListerPhase Phase, std::string_view Value,
-                            const std::string& L) {
+                            const std::string& Cleaned, const std::string& L) {
     const long match = LastMatch(List, Phase, {&L}, IsStored);
     if (match < 0)
-        return std::string(Value);
+        return NotStoredValue(Value, Cleaned, L);
     const auto& items = Phase == phPictures ? List.Pictures() : List.Stylesheets();
     return LocalReplacement(items[static_cast<std::size_t>(match)].FileName);
 }
@@ -117,14 +127,14 @@ std::string NewValue(const TLister& List, const std::string& PageURL, TTagKind K
         return IsWebAddress(cleaned) ? AnchorValue(List, Value, L) : std::string(Value);
     case tkFrame: {
         const long match = LastPageMatch(List, L, true);
-        return match < 0 ? std::string(Value)
+        return match < 0 ? NotStoredValue(Value, cleaned, L)
                          : LocalReplacement(List.Pages()[static_cast<std::size_t>(match)].FileName,
                                             FragmentOf(L));
     }
     case tkImage:
-        return StoredItemValue(List, phPictures, Value, L);
+        return StoredItemValue(List, phPictures, Value, cleaned, L);
     case tkLink:
-        return StoredItemValue(List, phStylesheets, Value, L);
+        return StoredItemValue(List, phStylesheets, Value, cleaned, L);
     case tkText:
         break;
     }

@@ -216,4 +216,17 @@ std::string LocalReplacement(std::string_view FileName, std::string_view Fragmen
     return r;
 }
 
+std::string ServerReplacement(std::string_view U) {
+    std::string r;
+    r += DQ;
+    for (char c : U) {
+        if (c == '"')
+            r += "&quot;";
+        else
+            r += c;
+    }
+    r += DQ;
+    return r;
+}
+
 } // namespace larkspool

@@ -27,6 +27,10 @@ std::string NotSelectedReplacement(std::string_view L);
 // DQ + FileName + Fragment + DQ; Fragment is attribute text as written.
 std::string LocalReplacement(std::string_view FileName, std::string_view Fragment = {});
 
+// DQ + U + DQ for an address on the server (text as written in the page, so
+// only a double quote needs escaping).
+std::string ServerReplacement(std::string_view U);
+
 // Text for use inside the single-quoted string of a script inside a
 // double-quoted attribute.
 std::string EscapeForScriptInAttribute(std::string_view Text, bool AttributeText);

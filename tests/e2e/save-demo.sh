@@ -39,7 +39,7 @@ grep -q "not selected for download" "$copy/menu.html" || fail "the page not chos
 for page in "$copy"/*.html "$copy/INDEX.HTML"; do
   while IFS= read -r value; do
     case "$value" in
-      javascript:*) continue ;;
+      javascript:* | http://* | https://*) continue ;; # a script, or the server
     esac
     file=${value%%#*}
     [ -f "$copy/$file" ] || fail "$(basename "$page") links to $value, which is not saved"

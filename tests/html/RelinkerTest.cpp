@@ -87,8 +87,26 @@ TEST_F(Relinking, PicturesAndStylesheetsOnlyWhenStoredAndByExactAddress) {
     Rig rig{*this, list};
     EXPECT_EQ(rig.Relink("INDEX.HTML", "<img src=p.gif><img src=P.gif><img src=q.gif>"
                                        "<link href=s.css#x><link rel=x href='s.css'>"),
-              "<img src=\"p.gif\"><img src=P.gif><img src=q.gif>"
-              "<link href=s.css#x><link rel=x href=\"s.css\">");
+              "<img src=\"p.gif\"><img src=\"http://site.test/docs/P.gif\">"
+              "<img src=\"http://site.test/docs/q.gif\">"
+              "<link href=\"http://site.test/docs/s.css#x\"><link rel=x href=\"s.css\">");
+}
+
+TEST_F(Relinking, NotStoredRelativeValuesPointAtTheServer) {
+    TLister& list = Make();
+    Rig rig{*this, list};
+    // absolute, protocol-relative and non-web values stay as written; a
+    // relative one would name nothing in the flat folder
+    EXPECT_EQ(rig.Relink("INDEX.HTML", "<img src=http://x.test/a.gif><img src=//cdn.test/b.gif>"
+                                       "<img src='data:image/gif,x'><img src=\"c d.gif\">"
+                                       "<frame src=../up.htm>"),
+              "<img src=http://x.test/a.gif><img src=//cdn.test/b.gif>"
+              "<img src='data:image/gif,x'><img src=\"http://site.test/docs/c d.gif\">"
+              "<frame src=\"http://site.test/up.htm\">");
+    // a local name an earlier save wrote, in a page taken over, stays
+    WriteFile("kept.gif", "GIF");
+    EXPECT_EQ(rig.Relink("INDEX.HTML", "<img src=\"kept.gif\"><img src=kept.gif>"),
+              "<img src=\"kept.gif\"><img src=\"http://site.test/docs/kept.gif\">");
 }
 
 TEST_F(Relinking, FramesMatchStoredOrHandledPagesButNotSkippedOnes) {
@@ -103,8 +121,8 @@ TEST_F(Relinking, FramesMatchStoredOrHandledPagesButNotSkippedOnes) {
     EXPECT_EQ(rig.Relink("INDEX.HTML",
                          "<frame src=top.htm#a><frame src=left.htm><frame src=right.htm><frame "
                          "src=none.htm>"),
-              "<frame src=\"top.htm#a\"><frame src=left.htm><frame src=\"right.htm\"><frame "
-              "src=none.htm>");
+              "<frame src=\"top.htm#a\"><frame src=\"http://site.test/docs/left.htm\">"
+              "<frame src=\"right.htm\"><frame src=\"http://site.test/docs/none.htm\">");
 }
 
 TEST_F(Relinking, NonWebAnchorsAndEarlierLocalLinksStay) {
@@ -128,7 +146,8 @@ TEST_F(Relinking, PagesWithoutValuesOrChangesAreLeftByteForByte) {
     Rig rig{*this, list};
     const std::string text = std::string("plain text\r\n\0with a zero", 25);
     EXPECT_EQ(rig.Relink("INDEX.HTML", text), text);
-    EXPECT_EQ(rig.Relink("INDEX.HTML", "<img src=x.gif>\0tail"), "<img src=x.gif>");
+    EXPECT_EQ(rig.Relink("INDEX.HTML", "<img src=http://x.test/x.gif>\0tail"),
+              "<img src=http://x.test/x.gif>");
 }
 
 TEST_F(Relinking, FailedWriteLeavesTheOldPageAndRaises) {
