@@ -4,44 +4,76 @@
 //   larkspool-demo-server SITE_FOLDER [PORT [STALLED_PATH]]  (port 0: any free one)
 // Prints the site's address on its first line, then serves until killed.
 // A request for STALLED_PATH (tests of interrupting a save) gets no answer
-// for a minute.
+// for a minute. With LARKSPOOL_DEMO_CERT and LARKSPOOL_DEMO_KEY (PEM files)
+// the same site is also served over https on another free port, whose
+// address is the second line. Addresses under /x/ answer as a hostile server
+// would (HostileRoutes.h).
+#include "HostileRoutes.h"
+
 #include <httplib.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
+namespace {
+
+void Configure(httplib::Server& Server, const std::string& Stalled, const HostileSite& Site) {
+    Server.set_tcp_nodelay(true);
+    Server.set_pre_routing_handler(
+        [&Stalled, &Site](const httplib::Request& req, httplib::Response& res) {
+            if (!Stalled.empty() && req.path == Stalled)
+                std::this_thread::sleep_for(std::chrono::minutes(1));
+            if (req.path.rfind("/private/", 0) == 0 &&
+                req.get_header_value("Authorization") != "Basic ZGVtbzpkZW1v") { // demo:demo
+                res.status = 401;
+                res.set_header("WWW-Authenticate", "Basic realm=\"Larkspool demo\"");
+                res.set_content("<html><body>A password is needed.</body></html>", "text/html");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            if (req.path == "/old-notes.html") {
+                res.set_redirect("/notes.html", 301);
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            return ServeHostile(Site, req, res) ? httplib::Server::HandlerResponse::Handled
+                                                : httplib::Server::HandlerResponse::Unhandled;
+        });
+    Server.set_file_extension_and_mimetype_mapping("svg", "image/svg+xml");
+    Server.set_file_extension_and_mimetype_mapping("zip", "application/zip");
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: larkspool-demo-server SITE_FOLDER [PORT]\n");
+        std::fprintf(stderr, "usage: larkspool-demo-server SITE_FOLDER [PORT [STALLED_PATH]]\n");
         return 2;
     }
-    httplib::Server server;
-    server.set_tcp_nodelay(true);
     const std::string stalled = argc > 3 ? argv[3] : "";
-    server.set_pre_routing_handler([&stalled](const httplib::Request& req, httplib::Response& res) {
-        if (!stalled.empty() && req.path == stalled)
-            std::this_thread::sleep_for(std::chrono::minutes(1));
-        if (req.path.rfind("/private/", 0) == 0 &&
-            req.get_header_value("Authorization") != "Basic ZGVtbzpkZW1v") { // demo:demo
-            res.status = 401;
-            res.set_header("WWW-Authenticate", "Basic realm=\"Larkspool demo\"");
-            res.set_content("<html><body>A password is needed.</body></html>", "text/html");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (req.path == "/old-notes.html") {
-            res.set_redirect("/notes.html", 301);
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    server.set_file_extension_and_mimetype_mapping("svg", "image/svg+xml");
-    server.set_file_extension_and_mimetype_mapping("zip", "application/zip");
+    HostileSite site{argv[1], {}};
+    httplib::Server server;
+    Configure(server, stalled, site);
     if (!server.set_mount_point("/", argv[1])) {
         std::fprintf(stderr, "larkspool-demo-server: no folder \"%s\"\n", argv[1]);
         return 2;
+    }
+    std::unique_ptr<httplib::SSLServer> tls;
+    const char* cert = std::getenv("LARKSPOOL_DEMO_CERT");
+    const char* key = std::getenv("LARKSPOOL_DEMO_KEY");
+    if (cert && key) {
+        tls = std::make_unique<httplib::SSLServer>(cert, key);
+        if (!tls->is_valid()) {
+            std::fprintf(stderr, "larkspool-demo-server: cannot use the certificate %s\n", cert);
+            return 2;
+        }
+        Configure(*tls, stalled, site);
+        tls->set_mount_point("/", argv[1]);
+        const int tlsPort = tls->bind_to_any_port("127.0.0.1");
+        site.TlsOrigin = "https://127.0.0.1:" + std::to_string(tlsPort) + "/";
+        std::thread([&tls] { tls->listen_after_bind(); }).detach();
     }
     const int wanted = argc > 2 ? std::atoi(argv[2]) : 0;
     const int port = wanted > 0 ? (server.bind_to_port("127.0.0.1", wanted) ? wanted : -1)
@@ -51,6 +83,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("http://127.0.0.1:%d/\n", port);
+    if (tls)
+        std::printf("%s\n", site.TlsOrigin.c_str());
     std::fflush(stdout);
     return server.listen_after_bind() ? 0 : 1;
 }

@@ -2,8 +2,10 @@
 // server is gone by then) and reports pictures that did not load and style
 // sheets whose rules the page did not get. Files of the folder may read each
 // other here, so a style sheet that loaded exposes its rules, and one that
-// failed refuses them. Prints "N passed, N failed" over the pages.
-//   larkspool-check-copy FOLDER
+// failed refuses them. Prints "N passed, N failed" over the pages. With
+// --local-only, only references to files of the folder count (a copy of a
+// hostile site keeps references to the server for what it did not store).
+//   larkspool-check-copy [--local-only] FOLDER
 #include "browser/DevToolsBrowser.h"
 
 #include <cstdio>
@@ -13,11 +15,15 @@
 using namespace larkspool;
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: larkspool-check-copy FOLDER\n");
+    const bool localOnly = argc == 3 && std::string(argv[1]) == "--local-only";
+    if (argc != 2 && !localOnly) {
+        std::fprintf(stderr, "usage: larkspool-check-copy [--local-only] FOLDER\n");
         return 2;
     }
-    const std::filesystem::path folder = std::filesystem::absolute(argv[1]);
+    const std::filesystem::path folder = std::filesystem::absolute(argv[argc - 1]);
+    // Which references count: all, or those without a scheme or host.
+    const std::string counts =
+        localOnly ? "v => v !== null && !/^\\s*([a-z][a-z0-9+.-]*:|\\/\\/)/i.test(v)" : "v => true";
     int passed = 0, failed = 0;
     try {
         DevToolsBrowser::Options options;
@@ -25,17 +31,20 @@ int main(int argc, char** argv) {
         DevToolsBrowser browser(options);
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             const std::string name = entry.path().filename();
-            if (!name.ends_with(".html") && name != "INDEX.HTML")
+            if (!name.ends_with(".html") && !name.ends_with(".htm") && name != "INDEX.HTML")
                 continue;
             const Variant window = browser.Open("file://" + entry.path().string());
             const std::string broken =
                 browser
                     .Evaluate(window,
-                              "[...document.images].filter(i => !i.complete || i.naturalWidth "
-                              "== 0).map(i => 'picture ' + i.getAttribute('src')).concat("
-                              "[...document.querySelectorAll('link[rel=stylesheet]')].filter("
-                              "l => { try { return !l.sheet.cssRules; } catch (e) { return true; } "
-                              "}).map(l => 'style sheet ' + l.getAttribute('href'))).join(', ')")
+                              "(counts => [...document.images].filter(i => counts(i.getAttribute("
+                              "'src')) && (!i.complete || i.naturalWidth == 0)).map(i => "
+                              "'picture ' + i.getAttribute('src')).concat([...document."
+                              "querySelectorAll('link[rel=stylesheet]')].filter(l => counts(l."
+                              "getAttribute('href'))).filter(l => { try { return !l.sheet."
+                              "cssRules; } catch (e) { return true; } }).map(l => 'style sheet ' "
+                              "+ l.getAttribute('href'))).join(', '))(" +
+                                  counts + ")")
                     .ToText();
             if (broken.empty()) {
                 ++passed;

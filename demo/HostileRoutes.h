@@ -1,0 +1,20 @@
+#pragma once
+
+// Answers the end-to-end tests' hostile fixture: error statuses, huge header
+// blocks, redirect loops, redirects to another site and to https, names too
+// long for a file system, a file named like the previous-downloads log. The
+// fixture's pages name the other site and the https server through
+// placeholders that are filled in when a page is served.
+
+#include <httplib.h>
+
+#include <string>
+
+struct HostileSite {
+    std::string Folder;    // the mounted site folder
+    std::string TlsOrigin; // "https://127.0.0.1:PORT/", empty without a TLS server
+};
+
+// Handles /x/... and the placeholders of Site's pages; false for everything
+// else, which the mount point serves.
+bool ServeHostile(const HostileSite& Site, const httplib::Request& Req, httplib::Response& Res);

@@ -1,0 +1,57 @@
+# Shared by the end-to-end saves of the hostile fixture (sourced, not run):
+# its server, over http and https, and the checks of a copy of it. $work,
+# $server_bin and $site must be set; fail() must be defined.
+
+# Starts the demo server on the fixture with a certificate of its own for
+# 127.0.0.1; sets url, tls_url and server, and points our HTTP layer at the
+# certificate.
+start_hostile_server() {
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=127.0.0.1" \
+    -addext "subjectAltName=IP:127.0.0.1" -keyout "$work/key.pem" -out "$work/cert.pem" \
+    >/dev/null 2>&1 || fail "no test certificate"
+  LARKSPOOL_DEMO_CERT="$work/cert.pem" LARKSPOOL_DEMO_KEY="$work/key.pem" \
+    "$server_bin" "$site" >"$work/address" &
+  server=$!
+  for _ in $(seq 100); do [ "$(wc -l <"$work/address")" -ge 2 ] && break; sleep 0.1; done
+  url=$(sed -n 1p "$work/address")
+  tls_url=$(sed -n 2p "$work/address")
+  [ -n "$tls_url" ] || fail "the fixture server did not start"
+  export LARKSPOOL_CA_FILE="$work/cert.pem"
+}
+
+# check_hostile_copy COPY_FOLDER SUMMARY_FILE CHECK_COPY_EXECUTABLE
+check_hostile_copy() {
+  local copy=$1 summary=$2 check_copy=$3 page value file
+  for f in INDEX.HTML page.html secure.html style.css pic.svg medium-headers.svg big-headers.svg \
+           headers.html lkspl.log; do
+    [ -s "$copy/$f" ] || fail "$f was not saved"
+  done
+  grep -q 'This page came over https' "$copy/secure.html" || fail "the https page is not stored"
+  # The page and picture with 300-byte names are stored under shorter names.
+  [ "$(ls "$copy" | grep -c '^LLLL.*\.html$')" -ge 2 ] || fail "the long-named pages were lost"
+  ls "$copy" | grep -q '^LLLL.*\.svg$' || fail "the long-named picture was lost"
+  # Error answers are not stored, and what was not fetched says why.
+  for f in missing.svg missing.css missing.html broken.html loop.html; do
+    [ ! -e "$copy/$f" ] || fail "the error answer $f was stored"
+  done
+  grep -q 'not fetched: HTTP 404' "$summary" || fail "a 404 answer was not reported"
+  # The log is ours: whole records, not the file the server named lkspl.log.
+  [ $(($(stat -c %s "$copy/lkspl.log") % 152)) -eq 0 ] || fail "lkspl.log is not a log"
+  grep -q 'not a log of ours' "$copy/lkspl.log" && fail "the server's lkspl.log replaced the log"
+  # Every reference to a file of the folder names a saved file.
+  for page in "$copy"/*.htm "$copy"/*.html "$copy/INDEX.HTML"; do
+    [ -e "$page" ] || continue
+    while IFS= read -r value; do
+      case "$value" in
+        "" | \#* | //*) continue ;;
+      esac
+      [[ "$value" =~ ^[A-Za-z][A-Za-z0-9+.-]*: ]] && continue # a script or the server
+      file=${value%%#*}
+      [ -f "$copy/$file" ] || fail "$(basename "$page") refers to $value, which is not saved"
+    done < <(grep -oE '(href|src)="[^"]*"' "$page" | sed -E 's/^[a-z]+="//; s/"$//')
+  done
+  # Opened from disk with the server gone, every page shows what it stored.
+  kill "$server"; wait "$server" 2>/dev/null || true; server=""
+  "$check_copy" --local-only "$copy" >"$work/check.txt" 2>&1 ||
+    { cat "$work/check.txt" >&2; fail "the copy does not display offline"; }
+}
