@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace larkspool {
 
@@ -168,6 +169,9 @@ void TMainForm::TitleChanged(const std::string& Title) {
 
 void TMainForm::ProblemReported(const std::string& URL, const std::string& Reason) {
     FProblems.push_back(URL.empty() ? Reason : URL + ": " + Reason);
+    // Also where a developer or a bug report can read all of them; the
+    // message at the end lists only the first few.
+    std::fprintf(stderr, "larkspool: %s\n", FProblems.back().c_str());
 }
 
 QString TMainForm::ProblemsMessage(const std::vector<std::string>& Problems) {
