@@ -6,6 +6,7 @@
 #include "cli/SaveOptions.h"
 #include "cli/TerminalView.h"
 #include "lister/Lister.h"
+#include "platform/SaveFolderLock.h"
 #include "run/DownloadRun.h"
 #include "run/HandToBrowser.h"
 #include "tools/ProcessValues.h"
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -149,6 +151,14 @@ int main(int argc, char** argv) {
     OutputFolder = MakeOutputFolder(options, page.Title);
     if (OutputFolder.empty())
         return kExitFolder;
+    // One save per folder at a time; held until the process ends.
+    std::optional<SaveFolderLock> folderLock;
+    try {
+        folderLock.emplace(OutputFolder);
+    } catch (const SaveFolderLockError& e) {
+        std::fprintf(stderr, "larkspool-save: %s\n", e.what());
+        return kExitFolder;
+    }
     try {
         browser->AllowDownloads(OutputFolder);
     } catch (const std::exception& e) {
@@ -167,6 +177,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "larkspool-save: reading the page failed: %s\n", e.what());
         return kExitBrowser;
     }
+    if (!list->LogProblem().empty()) // the save goes on without it
+        std::fprintf(stderr, "larkspool-save: %s\n", list->LogProblem().c_str());
     watch.Finish();
     if (interrupted())
         return kExitBrowser;

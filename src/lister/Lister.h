@@ -29,7 +29,8 @@ class TLister {
 public:
     // Builds the lists from the browser window's documents: main page, its
     // frames, their pictures; reads the previous-downloads log. A failing
-    // browser call or an unreadable log raises, and no list is made.
+    // browser call raises, and no list is made; a log that cannot be read is
+    // left aside (see LogProblem).
     explicit TLister(const Variant& Window);
     TLister(const TLister&) = delete;
     TLister& operator=(const TLister&) = delete;
@@ -71,6 +72,9 @@ public:
     // The previous-downloads log in the output folder.
     void LoadPreviousDownloads();
     void SavePreviousDownloads();
+    // Why the log was not read (a link, a FIFO, a device, too large...), as
+    // a sentence for the user; empty when it was read or there was none.
+    const std::string& LogProblem() const { return FLogProblem; }
 
     // A link value found in a saved page, made absolute against the current
     // page's address (and mapped through the log of an earlier save).
@@ -117,6 +121,7 @@ private:
     std::vector<TListerItem> FPictures;
     std::vector<TListerItem> FStylesheets;
     std::vector<TPreviousDownload> FPreviousDownloads;
+    std::string FLogProblem;
     int FPageIndex = 0;
     int FPictureIndex = 0;
     int FStylesheetIndex = 0;

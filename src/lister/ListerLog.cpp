@@ -3,10 +3,9 @@
 #include "lister/Lister.h"
 #include "lister/PreviousDownloadsLog.h"
 #include "platform/AtomicFile.h"
+#include "platform/RegularFile.h"
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
-
-#include <sys/stat.h>
 
 namespace larkspool {
 
@@ -16,10 +15,11 @@ std::string LogPath() {
     return OutputFolder + std::string(PreviousDownloadsLogName);
 }
 
-bool PathExists(const std::string& Path) {
-    struct stat info {};
-    return ::lstat(Path.c_str(), &info) == 0;
-}
+// A save stores one 152-byte record per text item, so 32 MiB holds over
+// 200,000 of them: far more than any save makes, while reading and decoding
+// that much costs only some tens of MB and a fraction of a second. Anything
+// larger is not a log this program wrote.
+constexpr std::size_t kMaxLogBytes = std::size_t(32) << 20;
 
 } // namespace
 
@@ -29,15 +29,29 @@ bool TLister::LoggedFileExists(const TPreviousDownload& Record) const {
     return IsPlainLogFileName(Record.FileName) && IsFileInOutputFolder(Record.FileName);
 }
 
+// Only a regular file of bounded size is read: the folder may hold a link to
+// /dev/zero or to a file outside, a FIFO or a folder under the log's name. A
+// log that is not read costs only the taking over of an earlier save's
+// files, so the save goes on without it and the reason is kept for the
+// user.
 void TLister::LoadPreviousDownloads() {
-    const std::string path = LogPath();
-    if (!PathExists(path))
+    std::optional<std::string> bytes;
+    try {
+        bytes = ReadRegularFile(LogPath(), kMaxLogBytes);
+    } catch (const RegularFileError& e) {
+        FLogProblem = std::string("The previous-downloads log ") + e.what() +
+                      "; nothing is taken over from an earlier save";
         return;
-    std::vector<TPreviousDownload> records = DecodePreviousDownloads(ReadWholeFile(path));
+    }
+    if (!bytes)
+        return;
+    std::vector<TPreviousDownload> records = DecodePreviousDownloads(*bytes);
     FPreviousDownloads.insert(FPreviousDownloads.end(), std::make_move_iterator(records.begin()),
                               std::make_move_iterator(records.end()));
 }
 
+// Written to a new file renamed over the old name: a link planted as the
+// log is replaced, never written through.
 void TLister::SavePreviousDownloads() {
     std::vector<TPreviousDownload> records;
     for (const std::vector<TListerItem>* list : {&FPages, &FPictures, &FStylesheets})

@@ -1,6 +1,5 @@
 // Local names of the download list's items.
 #include "lister/Lister.h"
-#include "lister/PreviousDownloadsLog.h"
 #include "tools/UrlHelpers.h"
 
 #include <string>
@@ -10,13 +9,15 @@ namespace larkspool {
 // The clash pass compares the name with every item's FileName in list order
 // (pages, pictures, style sheets) and puts the counter in front at each match.
 // It is repeated until a whole pass meets no item, so no two items ever share
-// a file. The log's own name counts as taken, and "." or ".." as empty, so
-// every name is a plain file of the output folder.
+// a file. The program's own files (log, lock) count as taken, and "." or
+// ".." as empty, so every name is a plain file of the output folder. Every
+// name, prefixed ones too, is cut to the file system's limit (its extension
+// kept); a cut name goes through the pass again like any other.
 std::string TLister::MakeUniqueName(std::string_view Name) {
-    std::string name = CleanLocalName(Name);
+    std::string name = FitLocalName(CleanLocalName(Name));
     if (name.empty() || name == "." || name == "..")
         name = "f" + std::to_string(FCounter++);
-    if (name == PreviousDownloadsLogName)
+    if (IsReservedLocalName(name))
         name = std::to_string(FCounter++) + name;
 
     for (bool clashed = true; clashed;) {
@@ -24,7 +25,7 @@ std::string TLister::MakeUniqueName(std::string_view Name) {
         TNameIndex::Place from{phPages, 0};
         TNameIndex::Place found;
         while (FNames.FindFrom(name, from, found)) {
-            name = std::to_string(FCounter++) + name;
+            name = FitLocalName(std::to_string(FCounter++) + name);
             clashed = true;
             from = {found.first, found.second + 1};
         }

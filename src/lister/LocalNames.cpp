@@ -1,6 +1,7 @@
 #include "lister/LocalNames.h"
 
 #include "lister/PreviousDownloadsLog.h"
+#include "platform/SaveFolderLock.h"
 #include "tools/ProcessValues.h"
 #include "tools/UrlHelpers.h"
 
@@ -30,6 +31,34 @@ std::string CleanLocalName(std::string_view Proposed) {
     return name;
 }
 
+namespace {
+
+// An extension longer than this is taken for part of the name: keeping it
+// could leave no room for the rest.
+constexpr std::size_t kMaxKeptExtension = 32;
+
+} // namespace
+
+std::string FitLocalName(std::string Name, std::size_t MaxBytes) {
+    if (Name.size() <= MaxBytes)
+        return Name;
+    const std::size_t dot = Name.rfind('.');
+    std::string extension;
+    if (dot != std::string::npos && dot > 0 && Name.size() - dot <= kMaxKeptExtension &&
+        Name.size() - dot < MaxBytes)
+        extension = Name.substr(dot);
+    std::size_t cut = MaxBytes - extension.size();
+    // Never keep the first bytes of a character without its last ones.
+    while (cut > 0 && (static_cast<unsigned char>(Name[cut]) & 0xC0) == 0x80)
+        --cut;
+    Name.resize(cut);
+    return Name + extension;
+}
+
+bool IsReservedLocalName(std::string_view Name) {
+    return Name == PreviousDownloadsLogName || Name == SaveFolderLockName;
+}
+
 std::string QuotedLocalName(std::string_view Value) {
     if (Value.size() < 3 || Value.front() != '"' || Value.back() != '"')
         return {};
@@ -40,8 +69,10 @@ std::string QuotedLocalName(std::string_view Value) {
 }
 
 bool IsFileInOutputFolder(const std::string& Name) {
+    // lstat: a link planted in the folder (sym.html -> ../secret.html) would
+    // bring a file from outside into the copy.
     struct stat info {};
-    return !Name.empty() && ::stat((OutputFolder + Name).c_str(), &info) == 0 &&
+    return IsPlainLogFileName(Name) && ::lstat((OutputFolder + Name).c_str(), &info) == 0 &&
            S_ISREG(info.st_mode);
 }
 

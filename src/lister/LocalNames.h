@@ -19,12 +19,26 @@ namespace larkspool {
 // be empty, "." or "..": the caller then generates a name.
 std::string CleanLocalName(std::string_view Proposed);
 
+// The longest local name, in bytes: the file systems' NAME_MAX. A longer name
+// is refused by the system and its item would be lost.
+inline constexpr std::size_t MaxLocalNameBytes = 255;
+
+// Name cut to at most MaxBytes bytes, at a UTF-8 character boundary, keeping
+// its extension (from the last ".", when that is short, as every real one
+// is), so that a page still opens as a page.
+std::string FitLocalName(std::string Name, std::size_t MaxBytes = MaxLocalNameBytes);
+
+// Names the program keeps for its own files in the output folder (the
+// previous-downloads log and the folder lock): never an item's file.
+bool IsReservedLocalName(std::string_view Name);
+
 // The bare file name in a double-quoted value such as "name" or
 // "name#fragment" (what link rewriting writes for a stored item), when it is
 // a plain name of the output folder itself; empty otherwise.
 std::string QuotedLocalName(std::string_view Value);
 
-// Whether OutputFolder holds a regular file of that plain name.
+// Whether OutputFolder holds a regular file of that plain name, itself and
+// not through a symbolic link, and not one of the program's own files.
 bool IsFileInOutputFolder(const std::string& Name);
 
 // Which items carry which file name, by their place in the list order (pages,

@@ -1,5 +1,7 @@
 #include "lister/PreviousDownloadsLog.h"
 
+#include "lister/LocalNames.h"
+
 #include <algorithm>
 
 namespace larkspool {
@@ -48,7 +50,8 @@ std::string EncodePreviousDownloads(const std::vector<TPreviousDownload>& Record
 
 bool IsPlainLogFileName(std::string_view FileName) {
     return !FileName.empty() && FileName != "." && FileName != ".." &&
-           FileName.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+           FileName.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos &&
+           !IsReservedLocalName(FileName);
 }
 
 } // namespace larkspool

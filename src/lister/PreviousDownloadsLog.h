@@ -25,7 +25,8 @@ std::vector<TPreviousDownload> DecodePreviousDownloads(std::string_view Bytes);
 std::string EncodePreviousDownloads(const std::vector<TPreviousDownload>& Records);
 
 // Whether a logged file name can name a file of the output folder itself: not
-// empty, not "." or "..", and without "/", "\" or a zero byte.
+// empty, not "." or "..", without "/", "\" or a zero byte, and not one of the
+// program's own files (the log, the folder lock).
 bool IsPlainLogFileName(std::string_view FileName);
 
 } // namespace larkspool

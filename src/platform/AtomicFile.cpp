@@ -34,7 +34,10 @@ void WriteFileAtomically(const std::string& Path, std::string_view Content, mode
     const std::string folder =
         slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? Path : Path.substr(slash + 1);
-    std::string temp = folder + "." + name + ".XXXXXX";
+    // The temporary name must itself fit the file systems' limit of 255
+    // bytes, or a file whose own name fits could never be written.
+    constexpr std::size_t kMaxTempNameStem = 255 - std::char_traits<char>::length("..XXXXXX");
+    std::string temp = folder + "." + name.substr(0, kMaxTempNameStem) + ".XXXXXX";
 
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)

@@ -1,6 +1,7 @@
 // The Start and Cancel buttons: from the checked links to a finished save,
 // and the end of the session.
 #include "platform/AtomicFile.h"
+#include "platform/SaveFolderLock.h"
 #include "run/HandToBrowser.h"
 #include "tools/ProcessValues.h"
 #include "ui/AppValues.h"
@@ -17,6 +18,7 @@
 #include <QTreeWidget>
 
 #include <cstdio>
+#include <optional>
 
 namespace larkspool {
 
@@ -56,11 +58,14 @@ void TStartForm::btnSaveClick() {
     hide();
     OutputFolder = WithSlash(FromQ(folder));
     const std::string subFolder = FromQ(edSubFolder->text());
+    // One save per folder at a time: held until this save has ended.
+    std::optional<SaveFolderLock> folderLock;
     try {
         if (chbSubFolder->isChecked() && !subFolder.empty()) {
             OutputFolder = WithSlash(OutputFolder + subFolder);
-            QDir().mkpath(ToQ(OutputFolder)); // a failure shows when files are written
+            QDir().mkpath(ToQ(OutputFolder)); // a failure shows when the folder is locked
         }
+        folderLock.emplace(OutputFolder);
         BuildLister();
         HandToBrowser(*Lister, BrowserWindow);
     } catch (const std::exception& e) {
@@ -90,6 +95,9 @@ void TStartForm::RunSave(const std::string& SubFolder) {
     {
         TMainForm form(*Lister, BrowserWindow);
         MainForm = &form;
+        // A log that was not read is left aside; the user learns why at the end.
+        if (!Lister->LogProblem().empty())
+            form.ProblemReported("", Lister->LogProblem());
         form.Animate1->Play();
         form.setWindowTitle(ToQ(StartPageTitle));
         if (OnRunWindow)

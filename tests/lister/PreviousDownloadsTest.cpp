@@ -2,6 +2,8 @@
 
 #include "lister/PreviousDownloadsLog.h"
 
+#include <sys/stat.h>
+
 using namespace larkspool;
 using PreviousDownloads = larkspool::check::ListerTest;
 
@@ -178,4 +180,105 @@ TEST_F(PreviousDownloads, LogIsReadWhateverTheOptionSays) {
     TLister& list = Make();
     ASSERT_EQ(list.PreviousDownloads().size(), 1u);
     EXPECT_EQ(list.PreviousDownloads()[0].FileName, "a.htm");
+}
+
+// What the folder holds under the log's name is not trusted: only a regular
+// file of bounded size is read. Anything else is left aside with a reason,
+// and the list is made all the same.
+TEST_F(PreviousDownloads, LinkedLogIsNotReadAndTheListIsStillMade) {
+    const std::string outside = Folder + "-outside.log";
+    std::ofstream(outside, std::ios::binary) << Record("http://site.test/a.htm", "a.htm");
+    std::filesystem::create_symlink(outside, OutputFolder + "lkspl.log");
+    TLister& list = Make();
+    std::filesystem::remove(outside);
+    EXPECT_TRUE(list.PreviousDownloads().empty());
+    EXPECT_EQ(list.LogProblem(), "The previous-downloads log \"" + OutputFolder +
+                                     "lkspl.log\" was not read: it is a symbolic link; nothing "
+                                     "is taken over from an earlier save");
+    EXPECT_EQ(list.Pages().size(), 1u);
+}
+
+TEST_F(PreviousDownloads, FolderOrOverLargeFileAsTheLogIsNotRead) {
+    std::filesystem::create_directory(OutputFolder + "lkspl.log");
+    EXPECT_TRUE(Make().PreviousDownloads().empty());
+    EXPECT_NE(Lister->LogProblem().find("it is a folder"), std::string::npos);
+    std::filesystem::remove(OutputFolder + "lkspl.log");
+
+    // Far more records than any save writes; sparse, so it costs no room.
+    WriteFile("lkspl.log", Record("http://site.test/a.htm", "a.htm"));
+    std::filesystem::resize_file(OutputFolder + "lkspl.log", std::uintmax_t(1) << 30);
+    EXPECT_TRUE(Make().PreviousDownloads().empty());
+    EXPECT_NE(Lister->LogProblem().find("it is larger than"), std::string::npos);
+
+    std::filesystem::resize_file(OutputFolder + "lkspl.log", 152);
+    EXPECT_EQ(Make().PreviousDownloads().size(), 1u);
+    EXPECT_EQ(Lister->LogProblem(), "");
+}
+
+// A FIFO would block the open for ever, /dev/zero fill the memory.
+TEST_F(PreviousDownloads, FifoOrDeviceAsTheLogIsRefusedAtOnce) {
+    ASSERT_EQ(::mkfifo((OutputFolder + "lkspl.log").c_str(), 0600), 0);
+    EXPECT_TRUE(Make().PreviousDownloads().empty());
+    EXPECT_NE(Lister->LogProblem().find("it is not a regular file"), std::string::npos);
+    std::filesystem::remove(OutputFolder + "lkspl.log");
+    std::filesystem::create_symlink("/dev/zero", OutputFolder + "lkspl.log");
+    EXPECT_TRUE(Make().PreviousDownloads().empty());
+    EXPECT_NE(Lister->LogProblem().find("it is a symbolic link"), std::string::npos);
+}
+
+// sym.html -> ../secret.html: taking it over would copy a file from outside
+// the folder into the copy (the relinker reads and rewrites it).
+TEST_F(PreviousDownloads, LoggedNameThatIsALinkIsNeverTakenOver) {
+    Settings.SaveExistF = true;
+    const std::string secret = Folder + "-secret.html";
+    std::ofstream(secret) << "secret";
+    std::filesystem::create_symlink(secret, OutputFolder + "sym.html");
+    std::filesystem::create_symlink(secret, OutputFolder + "sym.gif");
+    WriteFile("lkspl.log", Record("http://site.test/a.htm", "sym.html") +
+                               Record("http://site.test/img/sym.gif", "sym.gif"));
+    TLister& list = Make();
+    list.AddLink("http://site.test/a.htm", "");
+    ASSERT_TRUE(list.FindFirst());
+    EXPECT_FALSE(list.FindPreviousDownload());
+    EXPECT_EQ(list.CurrentFileName(), "a.htm");
+    // a scanned reference to the link is fetched again from its address
+    EXPECT_EQ(list.ResolveScannedLink("\"sym.gif\""), "http://site.test/img/sym.gif");
+    EXPECT_EQ(list.ResolveScannedLink("\"sym.html\""), "http://site.test/a.htm");
+    std::filesystem::remove(secret);
+}
+
+// A page must never link to (or be stored as) the log or the folder lock.
+TEST_F(PreviousDownloads, LoggedNamesOfTheProgramsOwnFilesAreNeverTakenOver) {
+    Settings.SaveExistF = true;
+    WriteFile("lkspl.log", Record("http://site.test/a.htm", "lkspl.log") +
+                               Record("http://site.test/a.htm", ".larkspool.lock"));
+    WriteFile(".larkspool.lock", "");
+    TLister& list = Make();
+    list.AddLink("http://site.test/a.htm", "");
+    ASSERT_TRUE(list.FindFirst());
+    EXPECT_FALSE(list.FindPreviousDownload());
+    EXPECT_EQ(list.CurrentFileName(), "a.htm");
+    // a page that links to such a name gets the address, never the file
+    EXPECT_EQ(list.ResolveScannedLink("\"lkspl.log\""), "http://site.test/a.htm");
+    EXPECT_EQ(list.ResolveScannedLink("\".larkspool.lock\""), "http://site.test/a.htm");
+    EXPECT_FALSE(IsPlainLogFileName("lkspl.log"));
+    EXPECT_FALSE(IsPlainLogFileName(".larkspool.lock"));
+}
+
+// The log is replaced by a new file: a link planted under its name is
+// replaced, and what it points to is left as it was.
+TEST_F(PreviousDownloads, SaveReplacesALinkPlantedAsTheLog) {
+    const std::string outside = Folder + "-outside.txt";
+    std::ofstream(outside) << "keep";
+    std::filesystem::create_symlink(outside, OutputFolder + "lkspl.log");
+    TLister& list = Make();
+    list.AddLink("http://site.test/a.htm", "");
+    ASSERT_TRUE(list.FindFirst());
+    list.SetCurrentState(stSavedText);
+    list.SavePreviousDownloads();
+    EXPECT_FALSE(std::filesystem::is_symlink(OutputFolder + "lkspl.log"));
+    EXPECT_EQ(ReadFile("lkspl.log"), Record("http://site.test/a.htm", "a.htm"));
+    std::ifstream in(outside);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+    std::filesystem::remove(outside);
 }

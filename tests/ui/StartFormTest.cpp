@@ -3,6 +3,7 @@
 #include "ui/StartForm.h"
 #include "browser/MemoryObjects.h"
 #include "platform/AtomicFile.h"
+#include "platform/SaveFolderLock.h"
 #include "support/LocalServer.h"
 #include "support/MessageBoxWatch.h"
 #include "tools/ProcessValues.h"
@@ -25,6 +26,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 using namespace larkspool;
 using namespace larkspool::check;
@@ -398,6 +400,66 @@ private slots:
         emptied.edSubFolder->setText("");
         emptied.btnSave->click();
         QVERIFY(QFileInfo::exists(FHome->filePath(".URL")));
+    }
+
+    // A second save into a folder another save holds would overwrite its
+    // pages and log: Start shows why and leaves the window open.
+    void startRefusesAFolderAnotherSaveHolds() {
+        std::optional<SaveFolderLock> other(std::in_place, FHome->path().toStdString());
+        TStartForm& form = Collect(TitledPage());
+        form.edFolder->setText(FHome->path());
+        bool ran = false;
+        form.OnRunWindow = [&](TMainForm&) { ran = true; };
+        {
+            MessageBoxWatch boxes;
+            form.btnSave->click();
+            QCOMPARE(boxes.Boxes().size(), std::size_t(1));
+            QVERIFY2(boxes.Boxes()[0].Text.startsWith("Another save into the folder \"" +
+                                                      FHome->path() + "\" is running"),
+                     qPrintable(boxes.Boxes()[0].Text));
+            QCOMPARE(boxes.Boxes()[0].Icon, QMessageBox::Critical);
+        }
+        QVERIFY(!ran);
+        QVERIFY(form.isVisible());
+        QVERIFY(!form.Lister);
+        QVERIFY(!QFileInfo::exists(FHome->filePath("INDEX.HTML")));
+        QCOMPARE(FApp.Drops, 0);
+
+        // Free again, the same Start saves, and holds the folder while it runs.
+        other.reset();
+        bool heldDuringTheRun = false;
+        form.OnRunWindow = [&](TMainForm&) {
+            try {
+                SaveFolderLock during(OutputFolder);
+            } catch (const SaveFolderLockError& e) {
+                heldDuringTheRun = e.Busy();
+            }
+        };
+        form.btnSave->click();
+        QVERIFY(heldDuringTheRun);
+        QVERIFY(QFileInfo::exists(FHome->filePath("INDEX.HTML")));
+        QCOMPARE(FApp.Drops, 1);
+        SaveFolderLock after(FHome->path().toStdString()); // released at the end
+    }
+
+    // A log that is not a regular file is left aside, the save goes on, and
+    // the user is told why at its end.
+    void refusedLogIsReportedAndTheSaveGoesOn() {
+        const QString outside = FHome->filePath("outside.log");
+        WriteFileAtomically(outside.toStdString(), "");
+        const QString folder = FHome->filePath("copy");
+        QDir().mkpath(folder);
+        QVERIFY(QFile::link(outside, folder + "/lkspl.log"));
+        TStartForm& form = Collect(TitledPage());
+        form.edFolder->setText(folder);
+        MessageBoxWatch boxes;
+        form.btnSave->click();
+        QVERIFY(QFileInfo::exists(folder + "/INDEX.HTML"));
+        QCOMPARE(boxes.Boxes().size(), std::size_t(1));
+        QVERIFY2(boxes.Boxes()[0].Text.contains("The previous-downloads log \"" + folder +
+                                                "/lkspl.log\" was not read: it is a symbolic link"),
+                 qPrintable(boxes.Boxes()[0].Text));
+        QVERIFY(!QFileInfo(folder + "/lkspl.log").isSymLink()); // replaced by this save's log
     }
 
     void updateNoticeTexts() {
