@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
             running,
             [running, shown] {
                 shown->EndLine();
-                std::fprintf(stderr, "larkspool-save: stopping (Ctrl-C again aborts)\n");
+                std::fprintf(stderr, "larkspool-save: stopping (interrupt again to abort)\n");
                 running->Stop();
             },
             Qt::QueuedConnection);

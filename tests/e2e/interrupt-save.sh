@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# End to end: Ctrl-C, SIGTERM and SIGHUP during a save (a second one, Abort,
-# is covered by the download run's own tests: the stop ends too fast to
-# catch here). The demo server leaves plants.html (or the start page)
+# End to end: Ctrl-C, SIGTERM and SIGHUP during a save (which of two at once
+# aborts is for tests/cli: the stop ends too fast to tell here). The demo server leaves plants.html (or the start page)
 # unanswered, and the test interrupts larkspool-save there:
 #  - once in the download run: the save stops, writes its log, relinks the
-#    pages (the unfetched page gets the script) and ends with exit 4;
+#    pages (the unfetched page gets the script) and ends with exit 4; twice,
+#    it ends all the same;
 #  - while the browser is still loading the page: the browser is shut down
 #    and its temporary folders removed, exit 3;
 #  - while it reads a previous-downloads log that never ends (a FIFO): it
@@ -81,6 +81,19 @@ for signal in INT TERM HUP; do
   [ -z "$(ls -A "$work/tmp-stopped-$signal")" ] || fail "the browser's temporary folders remain"
   no_browser_left "stopped-$signal"
 done
+
+# Two at once: stopped or aborted, the save ends with exit 4 and leaves no
+# browser behind.
+start_save twice
+wait_for_line 'Plants by the water' "$work/twice.txt"
+sleep 0.5
+kill -INT "$saver"
+kill -TERM "$saver"
+wait_save
+[ "$code" -eq 4 ] || fail "two interrupts gave exit $code: $(cat "$work/twice.txt")"
+grep -Eq 'stopping|aborted' "$work/twice.txt" || fail "no word of the stop: $(cat "$work/twice.txt")"
+[ -z "$(ls -A "$work/tmp-twice")" ] || fail "the browser's temporary folders remain"
+no_browser_left twice
 
 # While it reads a log that never ends, one SIGTERM ends the save (exit 3:
 # the browser part; 4 if the log is refused and the run is stopped instead).
