@@ -113,11 +113,11 @@ wait_save
 no_browser_left fifo
 rm -f "$work/fifo/lkspl.log"
 
-# Ctrl-C, SIGTERM or SIGHUP while the browser waits for the start page: it
-# is shut down.
+# Ctrl-C or SIGHUP while the browser waits for the start page (SIGTERM in
+# the browser part is the log case above): it is shut down.
 stop_server
 start_server /menu.html
-for signal in INT TERM HUP; do
+for signal in INT HUP; do
   start_save "loading-$signal"
   sleep 2
   kill -0 "$saver" 2>/dev/null ||
