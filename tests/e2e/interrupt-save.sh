@@ -44,7 +44,7 @@ start_save() { # NAME [MATCH]
 # Fails when a process of the browser started with TMPDIR=$work/tmp-NAME runs.
 no_browser_left() { # NAME
   for p in /proc/[0-9]*; do
-    if tr '\0' ' ' <"$p/cmdline" 2>/dev/null | grep -q "$work/tmp-$1/"; then
+    if tr '\0' ' ' 2>/dev/null <"$p/cmdline" | grep -q "$work/tmp-$1/"; then
       fail "a browser process is still running: ${p#/proc/}"
     fi
   done
@@ -140,7 +140,7 @@ kill -9 "$saver"
 wait "$saver" 2>/dev/null || true
 # The browser it left, ended by its process id (the test started it).
 for p in /proc/[0-9]*; do
-  if tr '\0' ' ' <"$p/cmdline" 2>/dev/null | grep -q "$work/tmp-killed/"; then
+  if tr '\0' ' ' 2>/dev/null <"$p/cmdline" | grep -q "$work/tmp-killed/"; then
     kill -9 "${p#/proc/}" 2>/dev/null || true
   fi
 done
