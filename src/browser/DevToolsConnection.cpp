@@ -1,5 +1,7 @@
 #include "browser/DevToolsConnection.h"
 
+#include "platform/Leftovers.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -135,10 +137,15 @@ void DevToolsConnection::Launch() {
     if (FChromiumPath.empty())
         fail("no program given");
 
-    std::string dir = TempBase() + "/larkspool-chromium-XXXXXX";
+    // What browsers of killed runs left behind goes first.
+    RemoveLeftovers(TempBase(), Leftover::BrowserFolder);
+    std::string dir = TempBase() + "/" + LeftoverTemplate(Leftover::BrowserFolder);
     if (::mkdtemp(dir.data()) == nullptr)
         fail("cannot create a temporary folder in " + TempBase() + ": " + ErrnoText(errno));
     FTempDir = dir;
+    // Held while the folder is in use, so that no other run takes it for a
+    // leftover.
+    FOwnerLock = LockOwnedFolder(dir);
     for (const char* sub : {"/profile", "/config", "/cache"})
         if (::mkdir((dir + sub).c_str(), 0700) != 0)
             fail("cannot create " + dir + sub + ": " + ErrnoText(errno));
@@ -563,6 +570,7 @@ void DevToolsConnection::Close() {
         std::filesystem::remove_all(FTempDir, ignored);
         FTempDir.clear();
     }
+    CloseFd(FOwnerLock);
 }
 
 } // namespace larkspool

@@ -125,6 +125,7 @@ private:
     std::thread FReader;
 
     std::mutex FCloseLock; // serialises Close
+    int FOwnerLock = -1;   // locked while the temporary folder is ours
     std::mutex FWriteLock;
     mutable std::mutex FLock;
     std::condition_variable FChanged;

@@ -22,12 +22,14 @@ void OnSignal(int) {
 } // namespace
 
 bool CatchInterrupts() {
-    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (gSignalPipe[0] < 0 && ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
     struct sigaction action {};
     action.sa_handler = OnSignal;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    // A system call the signal interrupts goes on where it can.
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
     return true;
 }
 
@@ -44,10 +46,10 @@ int DrainInterrupts() {
     return count;
 }
 
-TInterruptWatch::TInterruptWatch(std::function<void()> OnInterrupt)
+InterruptWatch::InterruptWatch(std::function<void(int)> OnInterrupt)
     : FOnInterrupt(std::move(OnInterrupt)) {
     if (::pipe2(FWake, O_CLOEXEC) != 0)
-        return; // without the pipe, interrupts wait for the download run
+        return; // without the pipe nothing can end the thread: no watching
     FThread = std::thread([this] {
         pollfd fds[2] = {{InterruptFd(), POLLIN, 0}, {FWake[0], POLLIN, 0}};
         for (;;) {
@@ -58,25 +60,28 @@ TInterruptWatch::TInterruptWatch(std::function<void()> OnInterrupt)
             }
             if (fds[1].revents != 0)
                 return;
-            if (fds[0].revents != 0 && DrainInterrupts() > 0) {
-                FInterrupted = true;
-                FOnInterrupt();
-                return;
+            if (fds[0].revents == 0)
+                continue;
+            // Each signal is acted on by itself: the second one aborts even
+            // when both arrived together.
+            for (int n = DrainInterrupts(); n > 0; --n) {
+                std::lock_guard lock(FLock);
+                FOnInterrupt(++FCount);
             }
         }
     });
 }
 
-void TInterruptWatch::Finish() {
+int InterruptWatch::Count() const {
+    return FCount;
+}
+
+InterruptWatch::~InterruptWatch() {
     if (FThread.joinable()) {
         const char byte = 1;
         [[maybe_unused]] const ssize_t n = ::write(FWake[1], &byte, 1);
         FThread.join();
     }
-}
-
-TInterruptWatch::~TInterruptWatch() {
-    Finish();
     for (int fd : FWake)
         if (fd >= 0)
             ::close(fd);

@@ -1,12 +1,13 @@
 #pragma once
 
-// Ctrl-C (and SIGTERM) for larkspool-save: the signal handler only writes a
-// byte into a pipe; the main loop watches the pipe during the download run,
-// and a watcher thread acts on it while the main thread is blocked in the
-// browser.
+// Ctrl-C, SIGTERM and SIGHUP for larkspool-save: the signal handler only
+// writes a byte into a pipe, and a watcher thread acts on it at once,
+// whatever the main thread is busy with (loading a page, reading a log,
+// matching links, relinking).
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace larkspool {
@@ -18,22 +19,27 @@ int InterruptFd();
 // Reads every byte waiting in the pipe; returns how many there were.
 int DrainInterrupts();
 
-// While it lives, the first interrupt calls OnInterrupt on a thread of its
-// own (it must be safe from any thread) and sets Interrupted().
-class TInterruptWatch {
+// While it lives, each interrupt calls OnInterrupt on a thread of its own
+// with the number of interrupts so far (1 for the first). OnInterrupt must
+// be safe from any thread; it may end the process.
+class InterruptWatch {
 public:
-    explicit TInterruptWatch(std::function<void()> OnInterrupt);
-    ~TInterruptWatch();
-    TInterruptWatch(const TInterruptWatch&) = delete;
-    TInterruptWatch& operator=(const TInterruptWatch&) = delete;
+    explicit InterruptWatch(std::function<void(int Count)> OnInterrupt);
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
 
-    // Ends the watching; an interrupt after it waits in the pipe.
-    void Finish();
-    bool Interrupted() const { return FInterrupted; }
+    // How many interrupts have been acted on.
+    int Count() const;
+
+    // Held while OnInterrupt runs: the main thread takes it to change what
+    // OnInterrupt acts on (the next step of the save) without a race.
+    std::mutex& Lock() { return FLock; }
 
 private:
-    std::function<void()> FOnInterrupt;
-    std::atomic<bool> FInterrupted{false};
+    std::function<void(int)> FOnInterrupt;
+    std::mutex FLock;
+    std::atomic<int> FCount{0}; // raised under FLock
     int FWake[2] = {-1, -1};
     std::thread FThread;
 };

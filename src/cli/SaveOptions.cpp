@@ -3,10 +3,43 @@
 #include "tools/Settings.h"
 
 #include <CLI/CLI.hpp>
+#include <re2/re2.h>
 
-#include <regex>
+#include <cstdio>
+#include <initializer_list>
+#include <string_view>
 
 namespace larkspool {
+
+namespace {
+
+// RE2 runs in time linear in the address, whatever the pattern: a pattern
+// that backtracks cannot hold the save for minutes.
+RE2::Options PatternOptions() {
+    RE2::Options options;
+    options.set_log_errors(false);
+    return options;
+}
+
+// " Default: VALUE (from the stored settings)" or "(built in)": the help
+// says where each default comes from. Taken from the store when any of the
+// named values was.
+std::string DefaultNote(const std::string& Shown, std::initializer_list<std::string_view> Names) {
+    bool stored = false;
+    for (std::string_view name : Names)
+        stored = stored || LoadedFromStore(name);
+    return " Default: " + Shown + (stored ? " (from the stored settings)." : " (built in).");
+}
+
+std::string OnOff(bool Value) {
+    return Value ? "on" : "off";
+}
+
+std::string Quoted(const std::string& Text) {
+    return Text.empty() ? "none" : "\"" + Text + "\"";
+}
+
+} // namespace
 
 int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options) {
     CLI::App app{"Saves a web page, the linked pages you choose, and the pictures and style "
@@ -20,56 +53,81 @@ int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options) {
     std::string handling;
     int skipAfter = -1;
 
+    const char* handlings[] = {"download", "browser", "skip"};
+    const std::string storedHandling =
+        s.DoWithExtensions >= 0 && s.DoWithExtensions <= 2 ? handlings[s.DoWithExtensions] : "?";
+    const auto secret = [](const std::string& Value) { return Value.empty() ? "none" : "set"; };
+
     app.add_option("url", Options.URL, "Address of the page to save")->required();
-    app.add_option("-o,--folder", s.DestinationFolder, "Destination folder (must exist)")
-        ->capture_default_str();
-    app.add_option("--subfolder", subfolder,
-                   "Save into this subfolder of the destination (created when missing); "
-                   "without it the stored choice decides, named after the page title");
+    app.add_option("-o,--folder", s.DestinationFolder,
+                   "Destination folder (must exist)." +
+                       DefaultNote(Quoted(s.DestinationFolder), {"DestinationFolder"}));
+    app.add_option(
+        "--subfolder", subfolder,
+        "Save into this subfolder of the destination (created when missing); "
+        "without it the stored choice decides, named after the page title." +
+            DefaultNote(s.CreateSubFolder ? "a subfolder named after the title" : "no subfolder",
+                        {"CreateSubFolder"}));
     app.add_flag("--no-subfolder", noSubfolder, "Save directly into the destination folder");
-    app.add_flag("--pictures,!--no-pictures", s.ShowPictures, "Save pictures")
-        ->capture_default_str();
+    app.add_flag("--pictures,!--no-pictures", s.ShowPictures,
+                 "Save pictures." + DefaultNote(OnOff(s.ShowPictures), {"ShowPictures"}));
     app.add_flag("--no-external-pictures,!--external-pictures", s.NotExtPic,
-                 "Do not save pictures from other hosts than the page's");
+                 "Do not save pictures from other hosts than the page's." +
+                     DefaultNote(OnOff(s.NotExtPic), {"NotExtPic"}));
     app.add_option("--keywords", s.KeyWords,
                    "Space-separated keywords; with --skip-keyword-pictures, pictures whose "
-                   "address contains one are not saved")
-        ->capture_default_str();
+                   "address contains one are not saved." +
+                       DefaultNote(Quoted(s.KeyWords), {"KeyWords"}));
     app.add_flag("--skip-keyword-pictures,!--keyword-pictures", s.NotKeyPic,
-                 "Do not save pictures whose address contains a keyword");
-    app.add_option("--extensions", s.Extensions, "Space-separated extensions of linked files")
-        ->capture_default_str();
+                 "Do not save pictures whose address contains a keyword." +
+                     DefaultNote(OnOff(s.NotKeyPic), {"NotKeyPic"}));
+    app.add_option("--extensions", s.Extensions,
+                   "Space-separated extensions of linked files." +
+                       DefaultNote(Quoted(s.Extensions), {"Extensions"}));
     app.add_option("--extension-handling", handling,
                    "What to do with linked files of those extensions: download (with "
-                   "Larkspool), browser (the browser's downloads), skip (do not download)")
+                   "Larkspool), browser (the browser's downloads), skip (do not download)." +
+                       DefaultNote(storedHandling, {"DoWithExtensions"}))
         ->check(CLI::IsMember({"download", "browser", "skip"}));
     app.add_flag("--reuse,!--no-reuse", s.SaveExistF,
-                 "Do not reload files an earlier save stored in the folder, relink only");
-    app.add_option("--skip-after", skipAfter,
-                   "Skip a file after this many seconds without data (0: never)")
+                 "Do not reload files an earlier save stored in the folder, relink only." +
+                     DefaultNote(OnOff(s.SaveExistF), {"SaveExistF"}));
+    app.add_option(
+           "--skip-after", skipAfter,
+           "Skip a file after this many seconds without data (0: never)." +
+               DefaultNote(std::to_string(s.AutoSkip ? s.SkipSec : 0), {"AutoSkip", "SkipSec"}))
         ->check(CLI::Range(0, 1000));
-    app.add_option("--user", s.UserS, "Default site user name");
-    app.add_option("--password", s.PassS, "Default site password");
-    app.add_option("--proxy-user", s.UserP, "Proxy user name");
-    app.add_option("--proxy-password", s.PassP, "Proxy password");
+    app.add_option("--user", s.UserS,
+                   "Default site user name." + DefaultNote(Quoted(s.UserS), {"UserS"}));
+    app.add_option("--password", s.PassS,
+                   "Default site password." + DefaultNote(secret(s.PassS), {"PassS"}));
+    app.add_option("--proxy-user", s.UserP,
+                   "Proxy user name." + DefaultNote(Quoted(s.UserP), {"UserP"}));
+    app.add_option("--proxy-password", s.PassP,
+                   "Proxy password." + DefaultNote(secret(s.PassP), {"PassP"}));
     app.add_option("--links", links,
                    "Which linked pages to save: selected (those whose text occurs in "
-                   "--selection), all, none, or matching (address matches --match)")
-        ->check(CLI::IsMember({"selected", "all", "none", "matching"}))
-        ->capture_default_str();
+                   "--selection), all, none, or matching (address matches --match)." +
+                       DefaultNote(links, {}))
+        ->check(CLI::IsMember({"selected", "all", "none", "matching"}));
     app.add_option("--selection", Options.Selection,
-                   "Selection text: links whose text occurs in it are saved");
-    app.add_option("--match", Options.Pattern, "Regular expression for --links matching");
+                   "Selection text: links whose text occurs in it are saved." +
+                       DefaultNote("none", {}));
+    app.add_option("--match", Options.Pattern,
+                   "Regular expression (RE2 syntax) for --links matching: links whose "
+                   "address it matches are saved." +
+                       DefaultNote("none", {}));
     app.add_flag("--list-links", Options.ListLinks, "Print the numbered link list and exit");
     app.add_flag("-q,--quiet", Options.Quiet, "Print only problems and the summary");
     app.add_option("--frame", Options.Frame,
                    "Read the links of this frame of the page (from 0), as when the save is "
-                   "started inside that frame")
+                   "started inside that frame." +
+                       DefaultNote("the page itself", {}))
         ->check(CLI::NonNegativeNumber);
     app.footer("Exit status: 0 saved, 2 bad arguments, 3 the browser or the page failed, "
                "4 saved with items that could not be stored, 5 the folder cannot be used.\n"
-               "Ctrl-C stops (the log is written and the pages relinked); a second Ctrl-C "
-               "aborts.");
+               "Ctrl-C, SIGTERM or SIGHUP stop (the log is written and the pages relinked); "
+               "a second one aborts.");
 
     try {
         app.parse(argc, argv);
@@ -97,11 +155,10 @@ int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options) {
                     : links == "matching" ? TSaveOptions::Links::Matching
                                           : TSaveOptions::Links::Selected;
     if (Options.Which == TSaveOptions::Links::Matching) {
-        try {
-            std::regex check(Options.Pattern);
-        } catch (const std::regex_error& e) {
+        const RE2 check(Options.Pattern, PatternOptions());
+        if (!check.ok()) {
             std::fprintf(stderr, "larkspool-save: --match \"%s\" is not a regular expression: %s\n",
-                         Options.Pattern.c_str(), e.what());
+                         Options.Pattern.c_str(), check.error().c_str());
             return kExitBadArguments;
         }
     }
@@ -110,9 +167,8 @@ int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options) {
 
 std::vector<TLinkRow> ChosenLinks(const TSaveOptions& Options, std::vector<TLinkRow> Rows) {
     std::vector<TLinkRow> chosen;
-    std::regex pattern;
-    if (Options.Which == TSaveOptions::Links::Matching)
-        pattern = std::regex(Options.Pattern);
+    const RE2 pattern(Options.Which == TSaveOptions::Links::Matching ? Options.Pattern : "",
+                      PatternOptions());
     for (TLinkRow& row : Rows) {
         bool take = false;
         switch (Options.Which) {
@@ -125,7 +181,7 @@ std::vector<TLinkRow> ChosenLinks(const TSaveOptions& Options, std::vector<TLink
             take = !row.Text.empty() && Options.Selection.find(row.Text) != std::string::npos;
             break;
         case TSaveOptions::Links::Matching:
-            take = std::regex_search(row.Address, pattern);
+            take = pattern.ok() && RE2::PartialMatch(row.Address, pattern);
             break;
         }
         if (take)

@@ -3,10 +3,13 @@
 #include "browser/DevToolsBrowser.h"
 #include "browser/LinkCollection.h"
 #include "cli/Interrupts.h"
+#include "cli/OutputFolder.h"
 #include "cli/SaveOptions.h"
+#include "cli/StoredFiles.h"
 #include "cli/TerminalView.h"
 #include "lister/Lister.h"
 #include "platform/SaveFolderLock.h"
+#include "platform/Leftovers.h"
 #include "run/DownloadRun.h"
 #include "run/HandToBrowser.h"
 #include "tools/ProcessValues.h"
@@ -14,14 +17,10 @@
 #include "tools/UrlHelpers.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <optional>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -48,45 +47,11 @@ long PeakMemoryKilobytes() {
     return kilobytes;
 }
 
-bool IsFolder(const std::string& Path) {
-    struct stat info {};
-    return ::stat(Path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// The destination, plus the subfolder when one is wanted (created when
-// missing); always ends with "/". Empty with a message on failure.
-std::string MakeOutputFolder(const TSaveOptions& Options, const std::string& Title) {
-    std::string folder = Settings.DestinationFolder.empty() ? "." : Settings.DestinationFolder;
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    if (!IsFolder(folder)) {
-        std::fprintf(stderr, "larkspool-save: the destination folder \"%s\" does not exist\n",
-                     folder.c_str());
-        return {};
-    }
-    folder += '/';
-    if (Settings.CreateSubFolder) {
-        std::string sub = Options.SubFolderName.value_or(MakeFolderName(Title));
-        if (sub.empty() || sub == "." || sub == ".." || sub.find('/') != std::string::npos)
-            sub = Options.SubFolderName ? std::string() : "Saved page";
-        if (sub.empty()) {
-            std::fprintf(stderr, "larkspool-save: \"%s\" cannot be a subfolder name\n",
-                         Options.SubFolderName->c_str());
-            return {};
-        }
-        folder += sub;
-        if (!IsFolder(folder) && ::mkdir(folder.c_str(), 0755) != 0) {
-            std::fprintf(stderr, "larkspool-save: cannot create the folder \"%s\": %s\n",
-                         folder.c_str(), std::strerror(errno));
-            return {};
-        }
-        folder += '/';
-    }
-    return folder;
-}
-
 // How long the browser may take over the downloads handed to it.
 constexpr std::chrono::seconds kBrowserDownloadLimit{60};
+
+// What an interrupt does depends on the step the save is in.
+enum class Step { Browser, Run, Finishing };
 
 } // namespace
 
@@ -101,8 +66,16 @@ int main(int argc, char** argv) {
     if (const int code = ParseSaveOptions(argc, argv, options); code >= 0)
         return code;
 
-    // Ctrl-C: in the browser, closes it and ends; in the download run, stops
-    // (log written, pages relinked), a second time aborts.
+    // A save that cannot be stored starts no browser.
+    if (!options.ListLinks)
+        if (const std::string problem = DestinationProblem(Settings.DestinationFolder);
+            !problem.empty()) {
+            std::fprintf(stderr, "larkspool-save: %s\n", problem.c_str());
+            return kExitFolder;
+        }
+
+    // Ctrl-C, SIGTERM, SIGHUP: in the browser, close it and end; in the
+    // download run, stop (log written, pages relinked), a second time abort.
     if (!CatchInterrupts())
         return kExitBadArguments;
 
@@ -115,14 +88,41 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "larkspool-save: %s\n", e.what());
         return kExitBrowser;
     }
-    TInterruptWatch watch([&browser] { browser->Close(); });
-    const auto interrupted = [&watch] {
-        if (watch.Interrupted()) {
-            std::fprintf(stderr, "larkspool-save: interrupted; the browser is closed\n");
-            return true;
-        }
-        return false;
+    // The watch acts at once, even while this thread is busy in a long step:
+    // ending the process itself where the save is not to go on.
+    Step step = Step::Browser; // changed under the watch's lock
+    TDownloadRun* running = nullptr;
+    TTerminalView* shown = nullptr;
+    const auto abort = [&browser](const char* Message, int Code) {
+        std::fprintf(stderr, "larkspool-save: %s\n", Message);
+        browser->Close();
+        ::_exit(Code);
     };
+    InterruptWatch watch([&](int Count) {
+        if (step == Step::Browser)
+            abort("interrupted; the browser is closed", kExitBrowser);
+        if (Count > 1)
+            abort("aborted: the log is not written, the pages are not relinked", kExitItemsFailed);
+        if (step == Step::Finishing) {
+            browser->Close(); // no more waiting for its downloads
+            return;
+        }
+        QMetaObject::invokeMethod(
+            running,
+            [running, shown] {
+                shown->EndLine();
+                std::fprintf(stderr, "larkspool-save: stopping (interrupt again to abort)\n");
+                running->Stop();
+            },
+            Qt::QueuedConnection);
+    });
+    const auto enter = [&](Step Next, TDownloadRun* Run, TTerminalView* View) {
+        std::lock_guard lock(watch.Lock());
+        step = Next;
+        running = Run;
+        shown = View;
+    };
+    const auto interrupted = [&watch] { return watch.Count() > 0; };
     Variant window;
     TPageLinks page;
     try {
@@ -159,6 +159,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "larkspool-save: %s\n", e.what());
         return kExitFolder;
     }
+    // Only under the lock: a running save's temporary pages are its own.
+    RemoveLeftovers(OutputFolder, Leftover::TemporaryFile);
     try {
         browser->AllowDownloads(OutputFolder);
     } catch (const std::exception& e) {
@@ -179,35 +181,20 @@ int main(int argc, char** argv) {
     }
     if (!list->LogProblem().empty()) // the save goes on without it
         std::fprintf(stderr, "larkspool-save: %s\n", list->LogProblem().c_str());
-    watch.Finish();
-    if (interrupted())
-        return kExitBrowser;
     const double browserSeconds = Seconds(Clock::now() - browserStart);
 
     TTerminalView view(options.Quiet);
     TDownloadRun run(*list, window, view, &view);
     // Nobody is there to press Skip.
     run.SkipFailedRequests = true;
-    int interrupts = 0;
-    QSocketNotifier interrupt(InterruptFd(), QSocketNotifier::Read);
-    QObject::connect(&interrupt, &QSocketNotifier::activated, [&] {
-        const int count = DrainInterrupts();
-        if (count == 0)
-            return;
-        view.EndLine();
-        interrupts += count;
-        if (interrupts == 1) {
-            std::fprintf(stderr, "larkspool-save: stopping (Ctrl-C again aborts)\n");
-            run.Stop();
-        } else {
-            run.Abort();
-        }
-    });
+    const StoredFiles stored(*list, OutputFolder);
+    enter(Step::Run, &run, &view);
     const auto runStart = Clock::now();
     run.Start();
     if (!view.Closed())
         app.exec();
     const double runSeconds = Seconds(Clock::now() - runStart);
+    enter(Step::Finishing, nullptr, nullptr);
     // Files that turned out to be the browser's during the run.
     bool downloadsFinished = true;
     try {
@@ -229,40 +216,17 @@ int main(int argc, char** argv) {
     const std::size_t downloadsCompleted = browser->DownloadsCompleted();
     browser->Close();
 
-    int saved = 0, skipped = 0, notFetched = 0, toBrowser = 0;
-    for (const auto* items : {&list->Pages(), &list->Pictures(), &list->Stylesheets()})
-        for (const TListerItem& item : *items) {
-            switch (item.State) {
-            case stSavedText:
-            case stSavedOther:
-            case stRelinked:
-            case stFromDocument:
-                ++saved;
-                break;
-            case stSkipped:
-                ++skipped;
-                break;
-            case stToDownload:
-                // pictures are gathered but not fetched when they are turned off
-                if (items != &list->Pictures() || Settings.ShowPictures)
-                    ++notFetched;
-                break;
-            case stToBrowser:
-            case stHandedToBrowser:
-                ++toBrowser;
-                break;
-            default:
-                break;
-            }
-        }
-    std::printf("Saved %d, skipped %d, not fetched %d, left to the browser %d, problems %d; "
-                "%lld bytes received.\n",
-                saved, skipped, notFetched, toBrowser, view.Problems(),
-                static_cast<long long>(run.TotalReceived()));
-    std::printf("Browser %.2f s, download run %.2f s, peak memory %ld kB. Saved in %s (open "
-                "%sINDEX.HTML)\n",
-                browserSeconds, runSeconds, PeakMemoryKilobytes(), OutputFolder.c_str(),
-                OutputFolder.c_str());
+    const StoredCounts counts = stored.Count(*list);
+    std::printf("Saved %d, skipped %d, not fetched %d, not stored %d, left to the browser %d, "
+                "problems %d; %lld bytes received.\n",
+                counts.Saved, counts.Skipped, counts.NotFetched, counts.NotStored, counts.ToBrowser,
+                view.Problems(), static_cast<long long>(run.TotalReceived()));
+    std::printf("Browser %.2f s, download run %.2f s, peak memory %ld kB. Saved in %s",
+                browserSeconds, runSeconds, PeakMemoryKilobytes(), OutputFolder.c_str());
+    if (counts.StartPageStored)
+        std::printf(" (open %sINDEX.HTML)\n", OutputFolder.c_str());
+    else
+        std::printf("; the page itself was not stored\n");
     for (std::size_t i = 0; i < list->Pages().size(); ++i) {
         const TListerItem& item = list->Pages()[i];
         if (item.State != stToBrowser && item.State != stHandedToBrowser)
@@ -274,8 +238,11 @@ int main(int argc, char** argv) {
                                                       : "no download began";
         std::printf("Left to the browser: %s (%s)\n", item.URL.c_str(), outcome);
     }
-    if (toBrowser > 0)
-        std::printf("Browser downloads: %zu of %d completed%s.\n", downloadsCompleted, toBrowser,
+    if (counts.ToBrowser > 0)
+        std::printf("Browser downloads: %zu of %d completed%s.\n", downloadsCompleted,
+                    counts.ToBrowser,
                     downloadsFinished ? "" : "; some did not finish within the time limit");
-    return view.Problems() + skipped + notFetched > 0 ? kExitItemsFailed : kExitSaved;
+    return view.Problems() + counts.Skipped + counts.NotFetched + counts.NotStored > 0
+               ? kExitItemsFailed
+               : kExitSaved;
 }

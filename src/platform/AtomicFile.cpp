@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/Leftovers.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,11 +35,9 @@ void WriteFileAtomically(const std::string& Path, std::string_view Content, mode
     const std::size_t slash = Path.rfind('/');
     const std::string folder =
         slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? Path : Path.substr(slash + 1);
-    // The temporary name must itself fit the file systems' limit of 255
-    // bytes, or a file whose own name fits could never be written.
-    constexpr std::size_t kMaxTempNameStem = 255 - std::char_traits<char>::length("..XXXXXX");
-    std::string temp = folder + "." + name.substr(0, kMaxTempNameStem) + ".XXXXXX";
+    // A short name of its own whatever the final name's length, which tells
+    // the next run whether its writer is still alive.
+    std::string temp = folder + LeftoverTemplate(Leftover::TemporaryFile);
 
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)

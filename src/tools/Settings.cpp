@@ -2,6 +2,8 @@
 
 #include "platform/registry/RegistryStore.h"
 
+#include <algorithm>
+#include <iterator>
 #include <variant>
 
 namespace larkspool {
@@ -48,16 +50,21 @@ const Field Fields[] = {
     {"PassP", &TSettings::PassP},
 };
 
+// Which fields the last load took from the store, by their place in Fields.
+bool Loaded[std::size(Fields)] = {};
+
 template <class... F> struct Overloaded : F... { using F::operator()...; };
 template <class... F> Overloaded(F...) -> Overloaded<F...>;
 
 } // namespace
 
 void LoadSettings() {
+    std::fill(std::begin(Loaded), std::end(Loaded), false);
     const std::optional<RegistryKey> key = RegistryKey::Open(SettingsKey);
     if (!key)
         return;
-    for (const Field& field : Fields) {
+    for (std::size_t i = 0; i < std::size(Fields); ++i) {
+        const Field& field = Fields[i];
         const bool exists = key->ValueExists(field.Name);
         if (exists)
             std::visit(
@@ -67,14 +74,24 @@ void LoadSettings() {
                     [&](std::int32_t TSettings::*m) { Settings.*m = key->ReadInteger(field.Name); },
                 },
                 field.Target);
+        Loaded[i] = exists;
         if (field.IfEmpty != nullptr) {
             std::string& text = Settings.*std::get<std::string TSettings::*>(field.Target);
-            if (text.empty())
+            if (text.empty()) {
                 text = field.IfEmpty;
+                Loaded[i] = false;
+            }
         }
         if (field.TrueWhenMissing && !exists)
             Settings.*std::get<bool TSettings::*>(field.Target) = true;
     }
+}
+
+bool LoadedFromStore(std::string_view Name) {
+    for (std::size_t i = 0; i < std::size(Fields); ++i)
+        if (Name == Fields[i].Name)
+            return Loaded[i];
+    return false;
 }
 
 void SaveSettings() {

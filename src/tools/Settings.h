@@ -42,6 +42,10 @@ extern TSettings Settings;
 // Store to Settings. When the key does not exist nothing changes. A value of
 // the wrong type stops the load there (raising "Invalid data type for '...'").
 void LoadSettings();
+// Whether the last LoadSettings took the value Name from the store (false:
+// it keeps its built-in value), so that the command line can say where a
+// default comes from.
+bool LoadedFromStore(std::string_view Name);
 // Settings to the store, when the key exists; "Failed to set data for '...'"
 // stops the save at the value that could not be written.
 void SaveSettings();

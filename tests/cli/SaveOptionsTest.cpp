@@ -1,0 +1,139 @@
+#include "cli/SaveOptions.h"
+
+#include "platform/registry/RegistryStore.h"
+#include "tools/Settings.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+using namespace larkspool;
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The command line as main receives it, in a configuration folder of its own.
+class SaveOptionsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "larkspool-cli-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        Root = pattern;
+        ::setenv("XDG_CONFIG_HOME", Root.c_str(), 1);
+        Settings = TSettings{};
+    }
+    void TearDown() override { fs::remove_all(Root); }
+
+    int Parse(std::initializer_list<std::string> Arguments) {
+        std::vector<std::string> args{"larkspool-save"};
+        args.insert(args.end(), Arguments);
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        return ParseSaveOptions(static_cast<int>(argv.size()), argv.data(), Options);
+    }
+
+    // The help text, with the settings loaded from Store (a .reg body).
+    std::string Help(const std::string& Store) {
+        fs::create_directories(Root + "/larkspool");
+        std::ofstream(Root + "/larkspool/registry.reg", std::ios::binary)
+            << "[HKEY_CURRENT_USER\\SOFTWARE\\Vandrell\\Larkspool]\n"
+            << Store;
+        LoadSettings();
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(Parse({"--help"}), kExitSaved);
+        return ::testing::internal::GetCapturedStdout();
+    }
+
+    static std::vector<TLinkRow> Rows(std::initializer_list<std::string> Addresses) {
+        std::vector<TLinkRow> rows;
+        for (const std::string& address : Addresses) {
+            TLinkRow row;
+            row.Address = address;
+            row.Text = "link";
+            rows.push_back(row);
+        }
+        return rows;
+    }
+
+    std::string Root;
+    TSaveOptions Options;
+};
+
+std::vector<std::string> Addresses(const std::vector<TLinkRow>& Rows) {
+    std::vector<std::string> addresses;
+    for (const TLinkRow& row : Rows)
+        addresses.push_back(row.Address);
+    return addresses;
+}
+
+} // namespace
+
+TEST_F(SaveOptionsTest, MatchingTakesTheAddressesThePatternFindsAnywhere) {
+    ASSERT_EQ(Parse({"http://h/", "--links", "matching", "--match", "birds|PLANTS"}), -1);
+    EXPECT_EQ(Addresses(ChosenLinks(Options, Rows({"http://h/birds.html", "http://h/plants.html",
+                                                   "http://h/PLANTS/x", "http://h/fish"}))),
+              (std::vector<std::string>{"http://h/birds.html", "http://h/PLANTS/x"}));
+}
+
+// A pattern that makes a backtracking engine take exponential time ends at
+// once on a long address (a backtracking matcher runs for minutes here).
+TEST_F(SaveOptionsTest, MatchingTakesLinearTimeOnALongAddress) {
+    ASSERT_EQ(Parse({"http://h/", "--links", "matching", "--match", "(.|.)*Z"}), -1);
+    const std::string longAddress = "http://h/" + std::string(3100, 'a');
+    const std::string endsInZ = longAddress + "Z";
+    EXPECT_EQ(Addresses(ChosenLinks(Options, Rows({longAddress, endsInZ}))),
+              std::vector<std::string>{endsInZ});
+}
+
+TEST_F(SaveOptionsTest, APatternTheEngineRejectsIsABadArgument) {
+    for (const char* pattern : {"(", "(a)\\1", "a(?=b)", "[z-a]"}) {
+        SCOPED_TRACE(pattern);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(Parse({"http://h/", "--links", "matching", "--match", pattern}),
+                  kExitBadArguments);
+        EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                    HasSubstr("is not a regular expression"));
+    }
+}
+
+TEST_F(SaveOptionsTest, OtherChoicesTakeAllNoneOrTheSelectedTexts) {
+    std::vector<TLinkRow> rows = Rows({"http://h/a", "http://h/b"});
+    rows[1].Text = "Herons";
+    ASSERT_EQ(Parse({"http://h/", "--links", "all"}), -1);
+    EXPECT_EQ(ChosenLinks(Options, rows).size(), 2u);
+    ASSERT_EQ(Parse({"http://h/", "--links", "none"}), -1);
+    EXPECT_TRUE(ChosenLinks(Options, rows).empty());
+    ASSERT_EQ(Parse({"http://h/", "--selection", "About Herons here"}), -1);
+    EXPECT_EQ(Addresses(ChosenLinks(Options, rows)), std::vector<std::string>{"http://h/b"});
+}
+
+TEST_F(SaveOptionsTest, HelpShowsEachDefaultAndWhereItComesFrom) {
+    const std::string help =
+        Help("\"DestinationFolder\"=\"/srv/saved\"\n\"ShowPictures\"=dword:00000001\n"
+             "\"KeyWords\"=\"ads\"\n\"PassS\"=\"secret\"\n");
+    EXPECT_THAT(help, HasSubstr("Default: \"/srv/saved\" (from the stored settings)"));
+    EXPECT_THAT(help, HasSubstr("Save pictures. Default: on (from the stored settings)"));
+    EXPECT_THAT(help, HasSubstr("Default: \"ads\" (from the stored settings)"));
+    // Not stored: the built-in values.
+    EXPECT_THAT(help, HasSubstr("Default: \"zip exe rar mp3 arj\" (built in)"));
+    EXPECT_THAT(help, HasSubstr("Default: on (built in)")); // --reuse when missing
+    EXPECT_THAT(help, HasSubstr("Default: selected (built in)"));
+    // A stored password is not shown.
+    EXPECT_THAT(help, HasSubstr("Default site password. Default: set (from the stored settings)"));
+    EXPECT_THAT(help, ::testing::Not(HasSubstr("secret")));
+}
+
+TEST_F(SaveOptionsTest, HelpWithoutStoredSettingsShowsBuiltInValues) {
+    const std::string help = Help("");
+    EXPECT_THAT(help, HasSubstr("Destination folder (must exist). Default: none (built in)"));
+    EXPECT_THAT(help, HasSubstr("Default: \"banner advertising\" (built in)"));
+    EXPECT_THAT(help, ::testing::Not(HasSubstr("stored settings")));
+}
