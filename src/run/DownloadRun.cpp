@@ -9,7 +9,6 @@
 #include "tools/Settings.h"
 #include "tools/UrlHelpers.h"
 
-#include <QEventLoop>
 #include <QMetaObject>
 
 #include <cmath>
@@ -456,13 +455,10 @@ std::string TDownloadRun::FailureOf(const TAdvHttp& Http) {
 void TDownloadRun::AdvHttpNeedAuth() {
     if (!FPrompt)
         return;
-    // One prompt at a time: a second challenge waits for the first answer.
-    while (FPromptOpen) {
-        QEventLoop wait;
-        connect(this, &TDownloadRun::PromptClosed, &wait, &QEventLoop::quit);
-        wait.exec();
-    }
-    if (FClosed || !FRequestInFlight)
+    // One prompt at a time: the component delivers one event at a time, so
+    // a second challenge waits on its thread for the first answer. (Waiting
+    // here instead would nest inside the open prompt and never end.)
+    if (FPromptOpen || FClosed || !FRequestInFlight)
         return;
     // Two requests never run at once: no skip while the user is asked, and
     // the time the prompt was open does not count.
@@ -474,11 +470,9 @@ void TDownloadRun::AdvHttpNeedAuth() {
         answered = FPrompt->AskCredentials(HostPartOf(FList.CurrentURL()), user, password);
     } catch (...) {
         FPromptOpen = false;
-        emit PromptClosed();
         throw;
     }
     FPromptOpen = false;
-    emit PromptClosed();
     if (answered) {
         AdvHttp.SetUserName(user);
         AdvHttp.SetPassword(password);

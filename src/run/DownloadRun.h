@@ -70,9 +70,6 @@ public:
     // Stop, Abort or the auto-skip timer. Set before Start.
     bool SkipFailedRequests = false;
 
-signals:
-    void PromptClosed();
-
 private:
     void StartRun();
     void NextItem();
