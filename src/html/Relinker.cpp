@@ -17,33 +17,6 @@ bool IsStored(TItemState State) {
            State == stSavedOther;
 }
 
-// The scheme of a value, lower-cased, or empty when it has none.
-std::string SchemeOf(std::string_view Value) {
-    std::size_t i = 0;
-    while (i < Value.size() && static_cast<unsigned char>(Value[i]) <= ' ')
-        ++i;
-    const std::size_t start = i;
-    std::string scheme;
-    for (; i < Value.size(); ++i) {
-        char c = Value[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        const bool letter = c >= 'a' && c <= 'z';
-        if (c == ':')
-            return i > start ? scheme : std::string();
-        if (!letter &&
-            (i == start || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')))
-            return {};
-        scheme += c;
-    }
-    return {};
-}
-
-bool IsWebAddress(std::string_view Cleaned) {
-    const std::string scheme = SchemeOf(Cleaned);
-    return scheme.empty() || scheme == "http" || scheme == "https" || scheme == "ftp";
-}
-
 // The last item of the list in order, among those with exactly one of the
 // two addresses, whose state is accepted; -1 when none.
 template <typename Accept>
@@ -124,7 +97,7 @@ std::string NewValue(const TLister& List, const std::string& PageURL, TTagKind K
     const std::string L = ResolveURL(PageURL, cleaned);
     switch (Kind) {
     case tkAnchor:
-        return IsWebAddress(cleaned) ? AnchorValue(List, Value, L) : std::string(Value);
+        return IsWebLink(cleaned) ? AnchorValue(List, Value, L) : std::string(Value);
     case tkFrame: {
         const long match = LastPageMatch(List, L, true);
         return match < 0 ? NotStoredValue(Value, cleaned, L)

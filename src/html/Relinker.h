@@ -10,9 +10,9 @@
 // Among several matching items the last in list order decides.
 //
 // Values that are left exactly as they are:
-//  - anchors whose value is not a web address (a scheme other than http,
-//    https or ftp: mailto:, javascript:, data:, tel:, about:, ...); this also
-//    keeps the scripts an earlier save wrote;
+//  - anchors whose value is not a web address (a scheme other than http or
+//    https: mailto:, javascript:, data:, tel:, ftp:, about:, ...), which the
+//    list never fetches; this also keeps the scripts an earlier save wrote;
 //  - values that match no item but, in double quotes, name a file present in
 //    the output folder (a bare name, optionally with a fragment): the local
 //    links an earlier save wrote into a page this save took over.

@@ -210,7 +210,10 @@ bool TAdvHttp::Execute(bool Synchronous) {
         // A worker of an aborted request may still be winding down.
         std::lock_guard lock(FLock);
         ResponseStream.clear();
+        // Never the head of an earlier answer for this one.
+        ResponseHeaders.clear();
     }
+    StatusCode = 0;
     if (!FInternet)
         OpenInternet();
 
@@ -393,10 +396,19 @@ void TAdvHttp::ReadHeaders(const std::shared_ptr<Request>& R) {
     if (!handle)
         return;
     try {
+        // A head larger than the first guess is asked for again with the
+        // room the layer says it needs.
         std::vector<char> buffer(8192);
         DWORD length = static_cast<DWORD>(buffer.size()), index = 0;
-        CheckResult(HttpQueryInfoA(handle, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length,
-                                   &index) != 0);
+        BOOL ok =
+            HttpQueryInfoA(handle, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, &index);
+        if (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER && length > buffer.size()) {
+            buffer.resize(length);
+            index = 0;
+            ok =
+                HttpQueryInfoA(handle, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, &index);
+        }
+        CheckResult(ok != 0);
         std::vector<std::string> headers;
         // Handed over at the end, and only while this is the current request.
         const auto handOver = [&] {
@@ -755,6 +767,10 @@ void TAdvHttp::SetError(DWORD Code) {
 
 std::string TAdvHttp::ErrorText(DWORD Code) {
     std::string message = InternetErrorText(Code);
+    // The layer's table holds only its own codes; a failure is never
+    // reported without words.
+    if (message.empty())
+        message = GeneralErrorText(Code);
     if (Code == ERROR_INTERNET_EXTENDED_ERROR) {
         DWORD error = 0;
         std::vector<char> text(4097);
@@ -903,8 +919,14 @@ void TAdvHttp::CrackURL() {
     parts.dwUrlPathLength = sizeof path;
     parts.lpszExtraInfo = extra;
     parts.dwExtraInfoLength = sizeof extra;
-    CheckResult(
-        InternetCrackUrlA(FURL.c_str(), static_cast<DWORD>(FURL.size()), ICU_ESCAPE, &parts) != 0);
+    const bool cracked =
+        InternetCrackUrlA(FURL.c_str(), static_cast<DWORD>(FURL.size()), ICU_ESCAPE, &parts) != 0;
+    if (!cracked && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        // A part does not fit the fixed buffers: say so in the user's terms.
+        SetError(ERROR_INSUFFICIENT_BUFFER);
+        throw EAdvHttpError("The address is too long", ERROR_INSUFFICIENT_BUFFER);
+    }
+    CheckResult(cracked);
     FHostName = host;
     FURLPath = path;
     FExtraInfo = extra;

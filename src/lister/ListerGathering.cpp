@@ -104,16 +104,21 @@ void TLister::AddStylesheet(const std::string& Address) {
         Append(phStylesheets, std::move(item));
 }
 
+// Only http and https addresses are fetched: a javascript:, data:, ftp: or
+// file: address never joins the list (a data: picture then stays as it is in
+// the copy, which shows it offline as well), and relinking leaves it alone.
 bool TLister::IsNewPage(const std::string& Address) const {
-    return IsNotMailto(Address) && ItemsWithURL(phPages, Address).empty();
+    return IsNotMailto(Address) && IsHttpAddress(Address) && ItemsWithURL(phPages, Address).empty();
 }
 
 bool TLister::IsNewStylesheet(const std::string& Address) const {
-    return IsNotMailto(Address) && ItemsWithURL(phStylesheets, Address).empty();
+    return IsNotMailto(Address) && IsHttpAddress(Address) &&
+           ItemsWithURL(phStylesheets, Address).empty();
 }
 
 bool TLister::AcceptPicture(const std::string& Address) const {
-    return PassesPictureFilters(Address) && ItemsWithURL(phPictures, Address).empty();
+    return IsHttpAddress(Address) && PassesPictureFilters(Address) &&
+           ItemsWithURL(phPictures, Address).empty();
 }
 
 bool TLister::PassesPictureFilters(const std::string& Address) const {
@@ -137,6 +142,10 @@ void TLister::ScanCurrentPage() {
         return;
     THTMLParser parser = THTMLParser::CreateFromFile(OutputFolder + CurrentFileName());
     while (parser.Next()) {
+        // "data:..." would otherwise be resolved into an address on the server.
+        if ((parser.Kind() == tkLink || parser.Kind() == tkImage) &&
+            !IsWebLink(CleanAttributeValue(parser.Value())))
+            continue;
         if (parser.Kind() == tkLink)
             AddStylesheet(ResolveScannedLink(parser.Value()));
         else if (parser.Kind() == tkImage)

@@ -12,6 +12,7 @@
 #include <QMetaObject>
 
 #include <cmath>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -39,11 +40,21 @@ TDownloadRun::TDownloadRun(TLister& List, Variant BrowserWindow, IRunObserver& O
     AdvHttp.AuthRetries = 3;
     AdvHttp.DefaultUi = false;
     AdvHttp.SetInternetFlags(
-        FlagSet({ifIgnoreCertCnInvalid, ifIgnoreCertDateInvalid, ifNoUi, ifResynchronize}));
-    AdvHttp.OnResponseReceived = [this](TAdvHttp&) { AdvHttpResponseReceived(); };
-    AdvHttp.OnRedirect = [this](TAdvHttp&) { AdvHttpRedirect(); };
-    AdvHttp.OnRequestComplete = [this](TAdvHttp&) { AdvHttpRequestComplete(); };
-    AdvHttp.OnNeedAuth = [this](TAdvHttp&) { AdvHttpNeedAuth(); };
+        // Nearly every site sends http addresses on to https: redirects
+        // between the two are followed (credentials still stay with the
+        // host and port they were given for).
+        FlagSet({ifIgnoreCertCnInvalid, ifIgnoreCertDateInvalid, ifIgnoreRedirectToHttp,
+                 ifIgnoreRedirectToHttps, ifNoUi, ifResynchronize}));
+    // The component would swallow what a handler lets out, and the run would
+    // then wait for ever: nothing leaves a handler.
+    AdvHttp.OnResponseReceived = [this](TAdvHttp&) {
+        Guarded([this] { AdvHttpResponseReceived(); });
+    };
+    AdvHttp.OnRedirect = [this](TAdvHttp&) { Guarded([this] { AdvHttpRedirect(); }); };
+    AdvHttp.OnRequestComplete = [this](TAdvHttp&) {
+        Guarded([this] { AdvHttpRequestComplete(); });
+    };
+    AdvHttp.OnNeedAuth = [this](TAdvHttp&) { Guarded([this] { AdvHttpNeedAuth(); }); };
     tmrSkip.setSingleShot(true);
     connect(&tmrSkip, &QTimer::timeout, this, [this] { tmrSkipTimer(); });
 }
@@ -58,7 +69,7 @@ void TDownloadRun::Start() {
             RequestFailed(TAdvHttp::ErrorText(Http.LastError));
         };
     QMetaObject::invokeMethod(
-        this, [this] { StartRun(); }, Qt::QueuedConnection);
+        this, [this] { Guarded([this] { StartRun(); }); }, Qt::QueuedConnection);
     AdvHttp.SetProxyUserName(Settings.UserP);
     AdvHttp.SetProxyPassword(Settings.PassP);
     AdvHttp.SetUserName(Settings.UserS);
@@ -98,22 +109,88 @@ void TDownloadRun::BeginItem() {
         // Posted, so that a long series of taken-over items does not nest.
         const std::uint64_t generation = ++FGeneration;
         QMetaObject::invokeMethod(
-            this, [this, generation] { TakeOver(generation); }, Qt::QueuedConnection);
+            this, [this, generation] { Guarded([this, generation] { TakeOver(generation); }); },
+            Qt::QueuedConnection);
         return;
     }
-    AdvHttp.SetURL(FList.CurrentURL());
-    ShowItem();
-    FRequestInFlight = true;
-    ++FRequestSerial;
+    const std::string url = FList.CurrentURL();
     try {
+        ShowItem();
+        // The component refuses some addresses outright (another scheme,
+        // parts too long); nothing was sent, so there is nothing to wait for.
+        AdvHttp.SetURL(url);
+        FRequestInFlight = true;
+        ++FRequestSerial;
         AdvHttp.Execute(false);
     } catch (const std::exception& e) {
-        // The request failed to start; like a request that fails later, the
-        // item waits for Skip, Stop, Abort or the auto-skip timer.
-        if (SkipFailedRequests)
-            RequestFailed(e.what());
+        NotFetched(url, e.what());
+        return;
     }
     ArmAutoSkip();
+}
+
+// The current item is reported and skipped from the event loop, so that a
+// long series of refused addresses does not nest, and nothing runs inside
+// the component's event that led here.
+void TDownloadRun::NotFetched(const std::string& URL, const std::string& Reason) {
+    tmrSkip.stop();
+    AdvHttp.Abort();
+    FRequestInFlight = false; // a failure posted for this request is dropped
+    FObserver.ProblemReported(URL, "not fetched: " + Reason);
+    const std::uint64_t generation = ++FGeneration;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            Guarded([this, generation] {
+                if (FClosed || generation != FGeneration)
+                    return;
+                FList.SetCurrentState(stSkipped);
+                NextItem();
+            });
+        },
+        Qt::QueuedConnection);
+}
+
+// A failure that escaped a step is reported; the run goes on from the event
+// loop with the next item (or closes, when it was finishing), so that it
+// never waits for an event that will not come.
+void TDownloadRun::Guarded(const std::function<void()>& Step) noexcept {
+    std::string reason;
+    try {
+        Step();
+        return;
+    } catch (const std::exception& e) {
+        reason = e.what();
+    } catch (...) {
+        reason = "unexpected failure";
+    }
+    try {
+        FObserver.ProblemReported(FList.CurrentURL(), reason);
+    } catch (...) {
+        // The view failed as well; the run still goes on.
+    }
+    if (FClosed)
+        return;
+    tmrSkip.stop();
+    AdvHttp.Abort();
+    FRequestInFlight = false;
+    const std::uint64_t generation = ++FGeneration;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            Guarded([this, generation] {
+                if (FClosed || generation != FGeneration)
+                    return;
+                if (FFinishing) {
+                    CloseWindow();
+                    return;
+                }
+                if (FList.CurrentState() == stToDownload)
+                    FList.SetCurrentState(stSkipped);
+                NextItem();
+            });
+        },
+        Qt::QueuedConnection);
 }
 
 // Skips the current item from the event loop (not inside the component's
@@ -128,8 +205,10 @@ void TDownloadRun::RequestFailed(const std::string& Reason) {
         [this, serial, url, Reason] {
             if (FClosed || !FRequestInFlight || serial != FRequestSerial)
                 return;
-            FObserver.ProblemReported(url, "not fetched: " + Reason);
-            SkipCurrent();
+            Guarded([&] {
+                FObserver.ProblemReported(url, "not fetched: " + Reason);
+                SkipCurrent();
+            });
         },
         Qt::QueuedConnection);
 }
@@ -142,7 +221,10 @@ void TDownloadRun::TakeOver(std::uint64_t Generation) {
 }
 
 void TDownloadRun::ArmAutoSkip() {
-    if (!Settings.AutoSkip)
+    // While the password prompt is open the request waits for the user, not
+    // for the server: no countdown runs (progress handled meanwhile by the
+    // prompt's own loop must not start one).
+    if (!Settings.AutoSkip || FPromptOpen)
         return;
     tmrSkip.stop();
     // An interval of 0 never fires.
@@ -250,6 +332,7 @@ void TDownloadRun::FinishRun() {
         return;
     tmrSkip.stop();
     FRequestInFlight = false;
+    FFinishing = true;
     try {
         FList.SavePreviousDownloads();
     } catch (const std::exception& e) {
@@ -337,28 +420,70 @@ void TDownloadRun::AdvHttpRedirect() {
 void TDownloadRun::AdvHttpRequestComplete() {
     tmrSkip.stop();
     FRequestInFlight = false;
-    ProcessItem(true);
+    const std::string failure = FailureOf(AdvHttp);
+    if (failure.empty()) {
+        ProcessItem(true);
+    } else {
+        // An error page or a broken answer is not the item: it is not
+        // stored, and its links are relinked as not saved.
+        FObserver.ProblemReported(FList.CurrentURL(), "not fetched: " + failure);
+        FList.SetCurrentState(stSkipped);
+    }
     NextItem();
+}
+
+std::string TDownloadRun::FailureOf(const TAdvHttp& Http) {
+    const DWORD error = Http.LastError;
+    if (error != 0 && error != ERROR_IO_PENDING)
+        return TAdvHttp::ErrorText(error);
+    const std::vector<std::string>& headers = Http.ResponseHeaders;
+    if (headers.empty() || headers.front().rfind("HTTP/", 0) != 0)
+        return "The server returned an invalid or unrecognized response";
+    // "HTTP/1.1 404 Not Found": the code, then the reason phrase, if any.
+    const std::string& line = headers.front();
+    const std::size_t codeAt = line.find(' ');
+    const int code = codeAt == std::string::npos ? 0 : std::atoi(line.c_str() + codeAt + 1);
+    if (code >= 200 && code < 300)
+        return {};
+    std::size_t reasonAt = line.find(' ', codeAt + 1);
+    std::string reason = reasonAt == std::string::npos ? std::string() : line.substr(reasonAt + 1);
+    while (!reason.empty() && static_cast<unsigned char>(reason.back()) <= ' ')
+        reason.pop_back();
+    return "HTTP " + std::to_string(code) + (reason.empty() ? "" : " " + reason);
 }
 
 void TDownloadRun::AdvHttpNeedAuth() {
     if (!FPrompt)
         return;
-    // Two requests never run at once: no skip while the user is asked.
-    const bool counting = tmrSkip.isActive();
+    // One prompt at a time: the component delivers one event at a time, so
+    // a second challenge waits on its thread for the first answer. (Waiting
+    // here instead would nest inside the open prompt and never end.)
+    if (FPromptOpen || FClosed || !FRequestInFlight)
+        return;
+    // Two requests never run at once: no skip while the user is asked, and
+    // the time the prompt was open does not count.
     tmrSkip.stop();
+    FPromptOpen = true;
     std::string user, password;
-    if (FPrompt->AskCredentials(HostPartOf(FList.CurrentURL()), user, password)) {
+    bool answered = false;
+    try {
+        answered = FPrompt->AskCredentials(HostPartOf(FList.CurrentURL()), user, password);
+    } catch (...) {
+        FPromptOpen = false;
+        throw;
+    }
+    FPromptOpen = false;
+    if (answered) {
         AdvHttp.SetUserName(user);
         AdvHttp.SetPassword(password);
     }
-    if (counting && !FClosed)
+    if (!FClosed && FRequestInFlight)
         ArmAutoSkip();
 }
 
 void TDownloadRun::tmrSkipTimer() {
     tmrSkip.stop();
-    if (FClosed || !FRequestInFlight)
+    if (FClosed || !FRequestInFlight || FPromptOpen)
         return;
     SkipCurrent();
 }

@@ -25,6 +25,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,9 @@ public:
     // "P% Text (N bytes received)" as the status line shows it.
     static std::string StatusText(int Position, int Max, const std::string& Text,
                                   std::int64_t TotalReceived);
+    // Why a completed request is not the item ("HTTP 404 Not Found", or the
+    // failure that broke it off); empty for a whole 2xx answer.
+    static std::string FailureOf(const TAdvHttp& Http);
 
     // The HTTP component, with the values the run uses.
     TAdvHttp AdvHttp;
@@ -72,6 +76,8 @@ private:
     void BeginItem();
     void TakeOver(std::uint64_t Generation);
     void ArmAutoSkip();
+    void NotFetched(const std::string& URL, const std::string& Reason);
+    void Guarded(const std::function<void()>& Step) noexcept;
     void ProcessItem(bool Save);
     void SetStatus(const std::string& Text);
     void SetProgress(int Position, int Max);
@@ -100,6 +106,8 @@ private:
     int FMax = 0;
     bool FClosed = false;
     bool FRequestInFlight = false;
+    bool FPromptOpen = false;         // the password prompt is showing
+    bool FFinishing = false;          // the log and relinking are under way
     std::uint64_t FGeneration = 0;    // posted take-overs of an earlier cursor are dropped
     std::uint64_t FRequestSerial = 0; // which request a posted failure belongs to
 };

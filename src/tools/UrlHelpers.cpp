@@ -235,4 +235,35 @@ bool IsNotMailto(std::string_view URL) {
     return true;
 }
 
+std::string SchemeOf(std::string_view Value) {
+    std::size_t i = 0;
+    while (i < Value.size() && static_cast<unsigned char>(Value[i]) <= ' ')
+        ++i;
+    const std::size_t start = i;
+    std::string scheme;
+    for (; i < Value.size(); ++i) {
+        char c = Value[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c == ':')
+            return scheme;
+        const bool letter = c >= 'a' && c <= 'z';
+        if (!letter &&
+            (i == start || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')))
+            return {};
+        scheme += c;
+    }
+    return {};
+}
+
+bool IsHttpAddress(std::string_view URL) {
+    const std::string scheme = SchemeOf(URL);
+    return scheme == "http" || scheme == "https";
+}
+
+bool IsWebLink(std::string_view Value) {
+    const std::string scheme = SchemeOf(Value);
+    return scheme.empty() || scheme == "http" || scheme == "https";
+}
+
 } // namespace larkspool

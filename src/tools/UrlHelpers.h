@@ -8,7 +8,7 @@
 // host-relative ('//other/p.gif' against 'x://h/a/page.htm' gives
 // 'x://h//other/p.gif'). All functions work on byte strings; positions are
 // 1-based and 0 means "none"; comparisons are case-sensitive except in
-// IsNotMailto.
+// IsNotMailto and for schemes.
 
 #include <cstddef>
 #include <string>
@@ -54,5 +54,15 @@ std::string MakeFolderName(std::string_view Title);
 
 // False when the text holds "mailto:" anywhere, in any letter case.
 bool IsNotMailto(std::string_view URL);
+
+// The scheme an address or link value starts with ("javascript" for
+// " JavaScript:go()"), lower-cased, after leading blanks and control
+// characters; empty when it names none (a relative link).
+std::string SchemeOf(std::string_view Value);
+// An address the program can fetch: its scheme is http or https.
+bool IsHttpAddress(std::string_view URL);
+// A link value that leads to the web: relative, or http or https. Others
+// (javascript:, mailto:, data:, tel:, ftp:, ...) are never fetched.
+bool IsWebLink(std::string_view Value);
 
 } // namespace larkspool

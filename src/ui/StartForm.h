@@ -104,7 +104,8 @@ public:
     void Label5Click();
     void Label7Click();
     void LinksViewColumnClick(int Column);
-    void LinksViewKeyDown(int Key);
+    // The space bar in the link list; true when the key was used.
+    bool LinksViewKeyDown(int Key);
     void AdvHttpRequestComplete();
 
     // Called with the progress window just before it runs (tests watch it).

@@ -104,25 +104,27 @@ void TStartForm::LinksViewColumnClick(int Column) {
 }
 
 bool TStartForm::eventFilter(QObject* Watched, QEvent* Event) {
-    if (Watched == LinksView && Event->type() == QEvent::KeyPress)
-        LinksViewKeyDown(static_cast<QKeyEvent*>(Event)->key());
-    // The list itself then handles the key (the space bar toggles the
-    // focused row).
+    // The space bar is handled here alone: the list's own handling toggles
+    // the focused row only when the focus is in the check box column.
+    if (Watched == LinksView && Event->type() == QEvent::KeyPress &&
+        LinksViewKeyDown(static_cast<QKeyEvent*>(Event)->key()))
+        return true;
     return QWidget::eventFilter(Watched, Event);
 }
 
-void TStartForm::LinksViewKeyDown(int Key) {
+bool TStartForm::LinksViewKeyDown(int Key) {
     if (Key != Qt::Key_Space)
-        return;
+        return false;
     QTreeWidgetItem* focused = LinksView->currentItem();
     if (!focused)
-        return;
-    // The focused row is about to be toggled: the other selected rows take
-    // the state it will have.
+        return false;
+    // The focused row flips; every other selected row takes its new state.
     const Qt::CheckState next = focused->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked;
+    focused->setCheckState(0, next);
     for (QTreeWidgetItem* item : LinksView->selectedItems())
         if (item != focused)
             item->setCheckState(0, next);
+    return true;
 }
 
 void TStartForm::btnAllClick() {

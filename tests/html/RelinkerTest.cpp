@@ -130,6 +130,8 @@ TEST_F(Relinking, NonWebAnchorsAndEarlierLocalLinksStay) {
     WriteFile("kept.htm", "x");
     const std::string earlier = "<a href=\"mailto:a@b\">m</a><a href='JavaScript:go()'>j</a>"
                                 "<a href=data:text/plain,x>d</a><a href=TEL:123>t</a>"
+                                "<a href=\"ftp://f.test/x.zip\">f</a><a href=file:///etc>e</a>"
+                                "<a href=\"android-app://a.b/http/h\">a</a>"
                                 "<a href=\"kept.htm#s\">k</a><a href=" +
                                 NotSelectedReplacement("http://x.test/") + ">n</a>";
     Rig rig{*this, list};

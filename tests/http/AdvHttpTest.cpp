@@ -5,6 +5,8 @@
 #include "support/QtWait.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <httplib.h>
 
 #include <QCoreApplication>
@@ -144,6 +146,22 @@ TEST(AdvHttpUrl, ExtraInfoCredentialsAndInvalidProtocol) {
         EXPECT_STREQ(e.what(), "Invalid protocol");
     }
     EXPECT_EQ(http.URL(), "http://h.test/q");
+    // A path beyond the component's buffers: refused with words.
+    try {
+        http.SetURL("http://h.test/" + std::string(3000, 'a'));
+        FAIL() << "no exception";
+    } catch (const EAdvHttpError& e) {
+        EXPECT_STREQ(e.what(), "The address is too long");
+    }
+    EXPECT_EQ(http.URL(), "http://h.test/q");
+}
+
+// Every failure code has a text, the layer's own or a general one.
+TEST(AdvHttpErrors, EveryCodeHasAText) {
+    for (const DWORD code : {DWORD(ERROR_INSUFFICIENT_BUFFER), DWORD(ERROR_INVALID_PARAMETER),
+                             DWORD(ERROR_NOT_ENOUGH_MEMORY), DWORD(12030), DWORD(4242)})
+        EXPECT_FALSE(TAdvHttp::ErrorText(code).empty()) << code;
+    EXPECT_EQ(TAdvHttp::ErrorText(4242), "Error 4242");
 }
 
 TEST(AdvHttpFlags, RequestFlagsOfTheTwoStoredSets) {
@@ -171,6 +189,22 @@ TEST_F(AdvHttpTest, GetDeliversBodyAndHeadersOnTheMainThread) {
     EXPECT_EQ(Http.ResponseHeaders.front().rfind("HTTP/1.1 200", 0), 0u);
     EXPECT_EQ(Http.ResponseHeaders.back(), "");
     EXPECT_EQ(Http.TotalBytesRead, 12);
+}
+
+// A head beyond the first buffer is read whole, not lost with the answer.
+TEST_F(AdvHttpTest, LargeHeadIsReadWhole) {
+    Web.Server.Get("/head", [](const httplib::Request&, httplib::Response& res) {
+        for (int i = 0; i < 3; ++i)
+            res.set_header("X-Filler-" + std::to_string(i), std::string(8000, 'f'));
+        res.set_content("body", "text/plain");
+    });
+    Get("/head");
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ(Events.Errors, 0);
+    EXPECT_EQ(Http.ResponseStream, "body");
+    EXPECT_EQ(std::count(Http.ResponseHeaders.begin(), Http.ResponseHeaders.end(),
+                         "X-Filler-2: " + std::string(8000, 'f')),
+              1);
 }
 
 TEST_F(AdvHttpTest, LargeAndEmptyBodies) {

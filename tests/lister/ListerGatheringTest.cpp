@@ -146,3 +146,29 @@ TEST_F(Gathering, ScanDoesNothingOutsideThePagesPhaseAndRaisesOnMissingFile) {
     list.ScanCurrentPage(); // no file read at all
     EXPECT_EQ(list.Pictures().size(), 1u);
 }
+
+// Only http and https addresses are fetched: others never join the list,
+// from the browser, from the link list or from a stored page.
+TEST_F(Gathering, OnlyHttpAndHttpsAddressesJoin) {
+    Page.Images = {"data:image/gif;base64,R0lGODlh", "ftp://site.test/p.gif",
+                   "https://site.test/ok.gif"};
+    TLister& list = Make();
+    for (const char* link :
+         {"javascript:go()", " JavaScript:go()", "data:text/html,x", "ftp://site.test/f.zip",
+          "file:///etc/hostname", "android-app://x.y/http/h", "tel:123", "HTTP://site.test/ok.htm"})
+        list.AddLink(link, "");
+    list.AddStylesheet("ftp://site.test/s.css");
+    list.AddPicture("gopher://site.test/g.gif");
+    EXPECT_EQ(URLs(list.Pages()), (std::vector<std::string>{Page.Url, "HTTP://site.test/ok.htm"}));
+    EXPECT_EQ(URLs(list.Pictures()), (std::vector<std::string>{"https://site.test/ok.gif"}));
+    EXPECT_TRUE(list.Stylesheets().empty());
+
+    ASSERT_TRUE(list.FindFirst());
+    WriteFile(list.CurrentFileName(), "<img src=\"data:image/png;base64,iVBO\">"
+                                      "<link rel=stylesheet href='data:text/css,a{}'>"
+                                      "<img src=ftp://site.test/q.gif><img src=r.gif>");
+    list.ScanCurrentPage();
+    EXPECT_EQ(URLs(list.Pictures()),
+              (std::vector<std::string>{"https://site.test/ok.gif", "HTTP://site.test/r.gif"}));
+    EXPECT_TRUE(list.Stylesheets().empty());
+}

@@ -115,14 +115,15 @@ TEST_F(PreviousDownloads, TakesOverTheFirstRecordWhoseFileStillExists) {
 }
 
 TEST_F(PreviousDownloads, NothingIsTakenOverWithTheOptionOffOrAnExactMismatch) {
-    WriteFile("lkspl.log", Record("http://site.test/a.htm", "a.htm") +
-                               Record(std::string(120, 'h'), "long.htm"));
+    WriteFile("lkspl.log",
+              Record("http://site.test/a.htm", "a.htm") +
+                  Record(std::string("http://site.test/") + std::string(103, 'h'), "long.htm"));
     WriteFile("a.htm", "x");
     WriteFile("long.htm", "x");
     TLister& list = Make();
     list.AddLink("http://site.test/a.htm", "");
     list.AddLink("http://site.test/A.htm", "");
-    list.AddLink(std::string(120, 'h'), "");
+    list.AddLink(std::string("http://site.test/") + std::string(103, 'h'), "");
     ASSERT_TRUE(list.FindFirst());
     EXPECT_FALSE(list.FindPreviousDownload()); // option off
     Settings.SaveExistF = true;

@@ -5,7 +5,9 @@
 #include "support/QtWait.h"
 
 #include "browser/MemoryObjects.h"
+#include "platform/wininet/TrustedCa.h"
 #include "support/LocalServer.h"
+#include "support/TestCertificates.h"
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
 
@@ -13,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <chrono>
 #include <filesystem>
@@ -45,8 +48,11 @@ struct Observer : IRunObserver {
 
 struct Prompt : ICredentialsPrompt {
     std::vector<std::string> Sites;
+    std::function<void()> WhileOpen; // what happens while the user reads
     bool AskCredentials(const std::string& Site, std::string& User, std::string& Pass) override {
         Sites.push_back(Site);
+        if (WhileOpen)
+            WhileOpen();
         User = LocalServer::User;
         Pass = LocalServer::Password;
         return true;
@@ -71,6 +77,22 @@ void Routes(httplib::Server& s) {
     s.Get("/css/s.css", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("body{}", "text/css");
     });
+    s.Get("/missing.htm", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("<html>Sorry</html>", "text/html");
+    });
+    s.Get("/img/missing.gif", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("<html>Sorry</html>", "text/html");
+    });
+    // A head of 20 KB, then of 1 MB, in lines of 8 KB.
+    for (const int lines : {3, 128})
+        s.Get("/head" + std::to_string(lines),
+              [lines](const httplib::Request&, httplib::Response& res) {
+                  for (int i = 0; i < lines; ++i)
+                      res.set_header("X-Filler-" + std::to_string(i), std::string(8000, 'f'));
+                  res.set_content("long head", "text/plain");
+              });
 }
 
 class DownloadRunTest : public ::testing::Test {
@@ -269,6 +291,177 @@ TEST_F(DownloadRunTest, RefusedCredentialsAreAskedForWithTheSite) {
     ASSERT_EQ(Asker.Sites.size(), 1u);
     EXPECT_EQ(Asker.Sites[0], Web.Url("/"));
     EXPECT_EQ(List->Pages()[1].State, stRelinked);
+}
+
+// Addresses the component refuses end the item wherever they come, in the
+// window and where nobody watches alike.
+TEST_F(DownloadRunTest, RefusedAddressesAreReportedAndSkipped) {
+    const std::string tooLong = "/" + std::string(3000, 'a') + ".htm";
+    for (const bool skipFailures : {false, true}) {
+        SCOPED_TRACE(skipFailures);
+        const auto save = [&](const std::vector<std::string>& Links,
+                              const std::function<void(TDownloadRun&)>& During = {}) {
+            const Variant window(MakeMemoryWindow(Page));
+            List = std::make_unique<TLister>(window);
+            for (const std::string& link : Links)
+                List->AddLink(Web.Url(link), link);
+            Seen = Observer{};
+            TDownloadRun run(*List, window, Seen, &Asker);
+            run.SkipFailedRequests = skipFailures;
+            run.Start();
+            if (During)
+                During(run);
+            ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
+        };
+        const auto refused = [&](std::size_t Index) {
+            EXPECT_EQ(List->Pages()[Index].State, stSkipped);
+            ASSERT_EQ(Seen.Problems.size(), 1u);
+            EXPECT_NE(Seen.Problems[0].find("not fetched: The address is too long"),
+                      std::string::npos)
+                << Seen.Problems[0];
+        };
+        Settings.SaveExistF = false;
+        save({tooLong, "/a.htm"}); // the first item
+        refused(1);
+        EXPECT_EQ(List->Pages()[2].State, stRelinked);
+
+        save({"/a.htm", tooLong, "/b.php"}); // after a completed request
+        refused(2);
+        EXPECT_EQ(List->Pages()[3].State, stRelinked);
+
+        const int stalls = Requests("/stall");
+        save({"/stall", tooLong}, [&](TDownloadRun& run) { // after a Skip
+            ASSERT_TRUE(WaitFor([&] { return Requests("/stall") == stalls + 1; }));
+            run.SkipCurrent();
+        });
+        refused(2);
+
+        Settings.SaveExistF = true; // a.htm of the first save is taken over
+        save({"/a.htm", tooLong});
+        refused(2);
+        EXPECT_EQ(List->Pages()[1].State, stRelinked);
+    }
+}
+
+// Links, pictures and style sheets with another scheme are never fetched,
+// and anchors keep their value in the copy.
+TEST_F(DownloadRunTest, OtherSchemesAreNeitherFetchedNorBroken) {
+    Page.Html = "<html><body><img src=\"data:image/gif;base64,R0lGODlh\">"
+                "<img src=\"ftp://127.0.0.1/p.gif\"><a href=\"javascript:go()\">j</a>"
+                "<a href=\"ftp://127.0.0.1/f.zip\">f</a><a href=\"a.htm\">a</a></body></html>";
+    Page.Images = {"data:image/gif;base64,R0lGODlh", "ftp://127.0.0.1/p.gif"};
+    const Variant window(MakeMemoryWindow(Page));
+    List = std::make_unique<TLister>(window);
+    for (const char* link : {"javascript:go()", "data:text/html,x", "ftp://127.0.0.1/f.zip",
+                             "file:///etc/hostname", "android-app://x.y/http/h"})
+        List->AddLink(link, link);
+    List->AddLink(Web.Url("/a.htm"), "a");
+    TDownloadRun run(*List, window, Seen, &Asker);
+    run.Start();
+    ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
+    EXPECT_TRUE(Seen.Problems.empty()) << Seen.Problems.front();
+    const std::string index = Read("INDEX.HTML");
+    for (const char* kept :
+         {"src=\"data:image/gif;base64,R0lGODlh\"", "src=\"ftp://127.0.0.1/p.gif\"",
+          "href=\"javascript:go()\"", "href=\"ftp://127.0.0.1/f.zip\"", "href=\"a.htm\""})
+        EXPECT_NE(index.find(kept), std::string::npos) << kept << " in " << index;
+}
+
+// An answer outside 2xx is not the item: reported with its status, not
+// stored, and relinked as not saved.
+TEST_F(DownloadRunTest, ErrorAnswersAreReportedAndNotStored) {
+    Page.Html = "<html><body><img src=\"img/missing.gif\"><a href=\"missing.htm\">m</a>"
+                "<a href=\"a.htm\">a</a></body></html>";
+    Page.Images = {Web.Url("/img/missing.gif")};
+    Save({"/missing.htm", "/a.htm"});
+    EXPECT_FALSE(std::filesystem::exists(OutputFolder + "missing.htm"));
+    EXPECT_FALSE(std::filesystem::exists(OutputFolder + "missing.gif"));
+    EXPECT_EQ(List->Pages()[1].State, stSkipped);
+    EXPECT_EQ(List->Pages()[2].State, stRelinked);
+    EXPECT_EQ(List->Pictures()[0].State, stSkipped);
+    ASSERT_EQ(Seen.Problems.size(), 2u);
+    EXPECT_EQ(Seen.Problems[0], Web.Url("/missing.htm") + ": not fetched: HTTP 404 Not Found");
+    EXPECT_EQ(Seen.Problems[1], Web.Url("/img/missing.gif") + ": not fetched: HTTP 404 Not Found");
+    const std::string index = Read("INDEX.HTML");
+    EXPECT_NE(index.find("because it is skipped"), std::string::npos) << index;
+    EXPECT_NE(index.find("<img src=\"img/missing.gif\">"), std::string::npos) << index;
+}
+
+// A large head is read whole; one too large for the layer is a failure with
+// words, never an empty file.
+TEST_F(DownloadRunTest, LargeHeadsAreReadOrFailWithAReason) {
+    // (A request that fails waits for the user in the window; nobody
+    // watches here.)
+    const Variant window(MakeMemoryWindow(Page));
+    List = std::make_unique<TLister>(window);
+    for (const char* link : {"/a.htm", "/head3", "/head128"})
+        List->AddLink(Web.Url(link), link);
+    TDownloadRun run(*List, window, Seen, &Asker);
+    run.SkipFailedRequests = true;
+    run.Start();
+    ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
+    EXPECT_EQ(Read("head3.htm"), "long head");
+    EXPECT_EQ(List->Pages()[2].State, stRelinked);
+    EXPECT_EQ(List->Pages()[3].State, stSkipped);
+    EXPECT_FALSE(std::filesystem::exists(OutputFolder + "head128.htm"));
+    EXPECT_FALSE(std::filesystem::exists(OutputFolder + "head128"));
+    ASSERT_EQ(Seen.Problems.size(), 1u);
+    const std::string prefix = Web.Url("/head128") + ": not fetched: ";
+    EXPECT_EQ(Seen.Problems[0].rfind(prefix, 0), 0u) << Seen.Problems[0];
+    EXPECT_EQ(Seen.Problems[0], prefix + "The server returned an invalid or unrecognized response");
+}
+
+// Redirects between http and https are followed both ways; credentials given
+// for one server do not follow to the other.
+TEST_F(DownloadRunTest, RedirectsBetweenHttpAndHttpsAreFollowed) {
+    SetTrustedCaFile(check::TestAuthority::Shared().CaFile());
+    {
+        LocalServer tls(Routes, &check::TestAuthority::Shared().Valid());
+        const auto via = [](const LocalServer& From, const std::string& To) {
+            return From.Url("/redirect?to=" + To);
+        };
+        const Variant window(MakeMemoryWindow(Page));
+        List = std::make_unique<TLister>(window);
+        List->AddLink(via(Web, tls.Url("/b.php")), "to https");
+        List->AddLink(via(tls, Web.Url("/a.htm")), "to http");
+        List->AddLink(via(Web, tls.Url("/basic")), "credentials");
+        Settings.UserS = LocalServer::User;
+        Settings.PassS = LocalServer::Password;
+        TDownloadRun run(*List, window, Seen, &Asker);
+        run.SkipFailedRequests = true;
+        run.Start();
+        ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
+        EXPECT_EQ(List->Pages()[1].State, stRelinked);
+        EXPECT_EQ(List->Pages()[2].State, stRelinked);
+        EXPECT_EQ(List->Pages()[3].State, stSkipped);
+        for (const auto& request : tls.Seen())
+            EXPECT_EQ(request.Headers.count("Authorization"), 0u) << request.Target;
+        EXPECT_GT(Asker.Sites.size(), 0u);
+        run.AdvHttp.Abort();
+    }
+    SetTrustedCaFile("");
+}
+
+// The password prompt holds the countdown: progress handled inside the
+// prompt's own loop does not start it, and the item is not skipped while
+// the user types.
+TEST_F(DownloadRunTest, NoCountdownWhileThePasswordPromptIsOpen) {
+    Settings.AutoSkip = true;
+    Settings.SkipSec = 1;
+    TDownloadRun* running = nullptr;
+    Asker.WhileOpen = [&] {
+        ASSERT_NE(running, nullptr);
+        running->AdvHttp.BytesReceived = 10;
+        running->AdvHttp.OnResponseReceived(running->AdvHttp);
+        QEventLoop prompt;
+        QTimer::singleShot(1600, &prompt, &QEventLoop::quit);
+        prompt.exec();
+    };
+    Save({"/basic", "/a.htm"}, [&](TDownloadRun& run) { running = &run; });
+    EXPECT_EQ(Asker.Sites.size(), 1u);
+    EXPECT_EQ(List->Pages()[1].State, stRelinked);
+    EXPECT_EQ(List->Pages()[2].State, stRelinked);
+    EXPECT_TRUE(Seen.Problems.empty()) << Seen.Problems.front();
 }
 
 int main(int argc, char** argv) {

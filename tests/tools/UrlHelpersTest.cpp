@@ -179,3 +179,18 @@ TEST(IsNotMailto, FindsMailtoAnywhereInAnyCase) {
     EXPECT_TRUE(IsNotMailto(""));
     EXPECT_TRUE(IsNotMailto("x://h/page.htm"));
 }
+
+TEST(Schemes, WebLinksAndFetchableAddresses) {
+    EXPECT_EQ(SchemeOf(" \tJavaScript:go()"), "javascript");
+    EXPECT_EQ(SchemeOf("android-app://a.b/x"), "android-app");
+    EXPECT_EQ(SchemeOf("page.htm"), "");
+    EXPECT_EQ(SchemeOf("dir/a:b"), "");
+    EXPECT_EQ(SchemeOf(":x"), "");
+    EXPECT_TRUE(IsHttpAddress("HTTPS://h/"));
+    EXPECT_FALSE(IsHttpAddress("ftp://h/f"));
+    EXPECT_FALSE(IsHttpAddress("page.htm"));
+    EXPECT_TRUE(IsWebLink("page.htm"));
+    EXPECT_TRUE(IsWebLink("http://h/"));
+    for (const char* other : {"mailto:a@b", "data:,x", "tel:1", "ftp://h/", "file:///x"})
+        EXPECT_FALSE(IsWebLink(other)) << other;
+}

@@ -191,6 +191,29 @@ private slots:
         QCOMPARE(Checks(view), (QList<bool>{false, false, false, false, false, false}));
     }
 
+    // With the focus in the address or text column, the focused row flips
+    // with the others, once.
+    void spaceBarFlipsTheFocusedRowInAnyColumn() {
+        MemoryPage page;
+        for (int i = 1; i <= 4; ++i)
+            page.Links.push_back({"http://h.test/" + std::to_string(i), "L" + std::to_string(i)});
+        page.Selection = "L2";
+        TStartForm& form = Collect(page);
+        QTreeWidget* view = form.LinksView;
+        view->setFocus();
+        for (const int column : {1, 2, 0}) {
+            view->clearSelection();
+            view->topLevelItem(0)->setSelected(true);
+            view->topLevelItem(2)->setSelected(true);
+            view->setCurrentItem(view->topLevelItem(2), column, QItemSelectionModel::NoUpdate);
+            const bool before = view->topLevelItem(2)->checkState(0) == Qt::Checked;
+            QTest::keyClick(view, Qt::Key_Space);
+            QCOMPARE(view->topLevelItem(2)->checkState(0) == Qt::Checked, !before);
+            QCOMPARE(view->topLevelItem(0)->checkState(0) == Qt::Checked, !before);
+            QCOMPARE(view->topLevelItem(1)->checkState(0) == Qt::Checked, true); // not selected
+        }
+    }
+
     void selectionButtons() {
         MemoryPage page;
         page.Url = "x://h/a/p.htm";

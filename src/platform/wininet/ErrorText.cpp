@@ -128,4 +128,25 @@ std::string InternetErrorText(DWORD Error) {
     }
 }
 
+std::string GeneralErrorText(DWORD Error) {
+    switch (Error) {
+    case ERROR_SUCCESS:
+        return {};
+    case ERROR_INVALID_HANDLE:
+        return "The handle is invalid";
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return "Not enough memory is available to process this command";
+    case ERROR_INVALID_PARAMETER:
+        return "The parameter is incorrect";
+    case ERROR_INSUFFICIENT_BUFFER:
+        return "The data area passed to a system call is too small";
+    case ERROR_IO_PENDING:
+        return "Overlapped I/O operation is in progress";
+    case ERROR_CANCELLED:
+        return "The operation was canceled by the user";
+    default:
+        return "Error " + std::to_string(Error);
+    }
+}
+
 } // namespace larkspool

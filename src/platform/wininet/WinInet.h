@@ -206,6 +206,9 @@ void SetLastError(DWORD Error);
 // The message text for an error code this layer produces; empty for codes
 // it has no text for (as the platform's message table).
 std::string InternetErrorText(DWORD Error);
+// The system's text for a general code (not one of the layer's own), and
+// "Error N" for a code without one: never empty for a non-zero code.
+std::string GeneralErrorText(DWORD Error);
 
 // Where InternetErrorDlg asks for credentials. Without one (no windows yet,
 // or no display) the dialog answers as cancelled.

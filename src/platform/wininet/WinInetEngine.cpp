@@ -21,6 +21,8 @@ constexpr int MaxRedirects = 10;
 // bytes or this much time, not per network read: each report may cost the
 // caller a thread switch.
 constexpr std::uint64_t ReportEveryBytes = 1 << 20;
+// A response head this large was cut off by libcurl's own limit.
+constexpr std::size_t HugeHead = 100 << 10;
 constexpr auto ReportEveryTime = std::chrono::milliseconds(100);
 constexpr long ReceiveBufferSize = 128 * 1024;
 constexpr long AuthMethods = CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM;
@@ -725,7 +727,11 @@ bool Transfer::OnDone(CURLcode Result) {
         } else {
             if (Result == CURLE_COULDNT_RESOLVE_HOST && !NameReported)
                 NotifyText(INTERNET_STATUS_RESOLVING_NAME, Host);
-            Fail(Result == CURLE_OK ? ERROR_HTTP_INVALID_SERVER_RESPONSE : MapError(Result));
+            // libcurl gives up on a head beyond its fixed limit (300 KB) as
+            // on a broken connection; the server is at fault, not the line.
+            const bool headTooLarge = State == Phase::Head && HeadText.size() >= HugeHead;
+            Fail(Result == CURLE_OK || headTooLarge ? ERROR_HTTP_INVALID_SERVER_RESPONSE
+                                                    : MapError(Result));
             return false;
         }
     }
