@@ -64,10 +64,9 @@ TDownloadRun::~TDownloadRun() {
 }
 
 void TDownloadRun::Start() {
-    if (SkipFailedRequests)
-        AdvHttp.OnError = [this](TAdvHttp& Http) {
-            RequestFailed(TAdvHttp::ErrorText(Http.LastError));
-        };
+    AdvHttp.OnError = [this](TAdvHttp& Http) {
+        RequestFailed(TAdvHttp::ErrorText(Http.LastError));
+    };
     QMetaObject::invokeMethod(
         this, [this] { Guarded([this] { StartRun(); }); }, Qt::QueuedConnection);
     AdvHttp.SetProxyUserName(Settings.UserP);
@@ -193,8 +192,9 @@ void TDownloadRun::Guarded(const std::function<void()>& Step) noexcept {
         Qt::QueuedConnection);
 }
 
-// Skips the current item from the event loop (not inside the component's
-// event), unless the run has moved on by then.
+// Reports a failed request from the event loop (not inside the component's
+// event), unless the run has moved on by then; skips its item where nobody
+// watches, while the window waits for the user as before, now knowing why.
 void TDownloadRun::RequestFailed(const std::string& Reason) {
     if (FClosed || !FRequestInFlight)
         return;
@@ -207,7 +207,8 @@ void TDownloadRun::RequestFailed(const std::string& Reason) {
                 return;
             Guarded([&] {
                 FObserver.ProblemReported(url, "not fetched: " + Reason);
-                SkipCurrent();
+                if (SkipFailedRequests)
+                    SkipCurrent();
             });
         },
         Qt::QueuedConnection);

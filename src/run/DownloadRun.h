@@ -64,10 +64,10 @@ public:
     // The HTTP component, with the values the run uses.
     TAdvHttp AdvHttp;
 
-    // For a front end nobody watches (the command line): a request that
-    // fails (no server, a broken connection, a password refused to the end)
-    // is reported and its item skipped at once, instead of waiting for Skip,
-    // Stop, Abort or the auto-skip timer. Set before Start.
+    // A request that fails (no server, a broken connection, a password
+    // refused to the end) is always reported. For a front end nobody watches
+    // (the command line) its item is also skipped at once, instead of
+    // waiting for Skip, Stop, Abort or the auto-skip timer. Set before Start.
     bool SkipFailedRequests = false;
 
 private:

@@ -28,13 +28,18 @@ check_hostile_copy() {
   done
   grep -q 'This page came over https' "$copy/secure.html" || fail "the https page is not stored"
   # The page and picture with 300-byte names are stored under shorter names.
-  [ "$(ls "$copy" | grep -c '^LLLL.*\.html$')" -ge 2 ] || fail "the long-named pages were lost"
-  ls "$copy" | grep -q '^LLLL.*\.svg$' || fail "the long-named picture was lost"
+  [ "$(ls "$copy" | grep -ic '^[0-9]*llll.*\.html$')" -ge 2 ] || fail "the long-named pages were lost"
+  ls "$copy" | grep -iq '^llll.*\.svg$' || fail "the long-named picture was lost"
   # Error answers are not stored, and what was not fetched says why.
   for f in missing.svg missing.css missing.html broken.html loop.html; do
     [ ! -e "$copy/$f" ] || fail "the error answer $f was stored"
   done
   grep -q 'not fetched: HTTP 404' "$summary" || fail "a 404 answer was not reported"
+  # A megabyte of headers is more than the HTTP library (or a browser) takes:
+  # not stored, and reported with its reason.
+  [ ! -e "$copy/huge-headers.svg" ] || fail "the answer with a megabyte of headers was stored"
+  grep -qE 'huge-headers.svg: not fetched: [A-Za-z]' "$summary" ||
+    fail "the answer with a megabyte of headers was not reported with a reason"
   # The log is ours: whole records, not the file the server named lkspl.log.
   [ $(($(stat -c %s "$copy/lkspl.log") % 152)) -eq 0 ] || fail "lkspl.log is not a log"
   grep -q 'not a log of ours' "$copy/lkspl.log" && fail "the server's lkspl.log replaced the log"

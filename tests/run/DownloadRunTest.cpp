@@ -250,8 +250,8 @@ TEST_F(DownloadRunTest, AutoSkipEndsAStalledItem) {
     EXPECT_EQ(List->Pages()[2].State, stRelinked);
 }
 
-// A request to a server that is not there waits for the user (the window);
-// where nobody is watching, it is reported and skipped.
+// A request to a server that is not there is reported; it waits for the
+// user (the window), or where nobody is watching it is skipped.
 TEST_F(DownloadRunTest, AFailedRequestWaitsUnlessFailuresAreSkipped) {
     const Variant window(MakeMemoryWindow(Page));
     for (const bool skip : {false, true}) {
@@ -265,6 +265,8 @@ TEST_F(DownloadRunTest, AFailedRequestWaitsUnlessFailuresAreSkipped) {
         if (!skip) {
             EXPECT_FALSE(WaitFor([&] { return Seen.Closed; }, 700));
             EXPECT_EQ(List->Pages()[1].State, stToDownload);
+            ASSERT_EQ(Seen.Problems.size(), 1u);
+            EXPECT_NE(Seen.Problems[0].find("gone.htm: not fetched: "), std::string::npos);
             run.Stop();
             continue;
         }
