@@ -1,8 +1,10 @@
 #include "HostileRoutes.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -93,6 +95,10 @@ bool ServeHostile(const HostileSite& Site, const httplib::Request& Req, httplib:
             Res.set_redirect(Site.TlsOrigin + name, 302);
     } else if (kind == "page") {
         SetBodyFor(tail, Res);
+    } else if (kind == "stall") {
+        // Accepted, then silent: only a countdown ends the wait.
+        std::this_thread::sleep_for(std::chrono::seconds(30));
+        SetBodyFor(name, Res);
     } else if (kind == "log") {
         Res.set_content("not a log of ours", "application/octet-stream");
     } else {

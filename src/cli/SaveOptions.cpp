@@ -31,6 +31,11 @@ std::string DefaultNote(const std::string& Shown, std::initializer_list<std::str
     return " Default: " + Shown + (stored ? " (from the stored settings)." : " (built in).");
 }
 
+// Nobody is there to press Skip: without a countdown of the user's own, a
+// file that stalls is skipped after this many seconds instead of holding
+// the save for ever.
+constexpr int kUnwatchedSkipAfter = 60;
+
 std::string OnOff(bool Value) {
     return Value ? "on" : "off";
 }
@@ -92,10 +97,13 @@ int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options) {
     app.add_flag("--reuse,!--no-reuse", s.SaveExistF,
                  "Do not reload files an earlier save stored in the folder, relink only." +
                      DefaultNote(OnOff(s.SaveExistF), {"SaveExistF"}));
-    app.add_option(
-           "--skip-after", skipAfter,
-           "Skip a file after this many seconds without data (0: never)." +
-               DefaultNote(std::to_string(s.AutoSkip ? s.SkipSec : 0), {"AutoSkip", "SkipSec"}))
+    const bool storedCountdown = s.AutoSkip && s.SkipSec > 0;
+    app.add_option("--skip-after", skipAfter,
+                   "Skip a file after this many seconds without data (0: never)." +
+                       (storedCountdown
+                            ? DefaultNote(std::to_string(s.SkipSec), {"AutoSkip", "SkipSec"})
+                            : " Default: " + std::to_string(kUnwatchedSkipAfter) +
+                                  " (built in: nobody is there to press Skip)."))
         ->check(CLI::Range(0, 1000));
     app.add_option("--user", s.UserS,
                    "Default site user name." + DefaultNote(Quoted(s.UserS), {"UserS"}));
@@ -146,6 +154,8 @@ int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options) {
         s.DoWithExtensions = 1;
     else if (handling == "skip")
         s.DoWithExtensions = 2;
+    if (skipAfter < 0 && !storedCountdown)
+        skipAfter = kUnwatchedSkipAfter;
     if (skipAfter >= 0) {
         s.AutoSkip = skipAfter > 0;
         s.SkipSec = skipAfter;

@@ -115,6 +115,23 @@ TEST_F(SaveOptionsTest, OtherChoicesTakeAllNoneOrTheSelectedTexts) {
     EXPECT_EQ(Addresses(ChosenLinks(Options, rows)), std::vector<std::string>{"http://h/b"});
 }
 
+// A stalled file never holds a save nobody watches for ever, unless asked.
+TEST_F(SaveOptionsTest, AStallIsSkippedByDefaultUnlessTurnedOff) {
+    ASSERT_EQ(Parse({"http://h/"}), -1);
+    EXPECT_TRUE(Settings.AutoSkip);
+    EXPECT_EQ(Settings.SkipSec, 60);
+    Settings = TSettings{};
+    ASSERT_EQ(Parse({"http://h/", "--skip-after", "0"}), -1);
+    EXPECT_FALSE(Settings.AutoSkip);
+    Settings = TSettings{};
+    Settings.AutoSkip = true;
+    Settings.SkipSec = 9; // the user's own countdown
+    ASSERT_EQ(Parse({"http://h/"}), -1);
+    EXPECT_EQ(Settings.SkipSec, 9);
+    Settings = TSettings{};
+    EXPECT_THAT(Help(""), HasSubstr("Default: 60 (built in: nobody is there to press Skip)"));
+}
+
 TEST_F(SaveOptionsTest, HelpShowsEachDefaultAndWhereItComesFrom) {
     const std::string help =
         Help("\"DestinationFolder\"=\"/srv/saved\"\n\"ShowPictures\"=dword:00000001\n"

@@ -31,7 +31,7 @@ check_hostile_copy() {
   [ "$(ls "$copy" | grep -ic '^[0-9]*llll.*\.html$')" -ge 2 ] || fail "the long-named pages were lost"
   ls "$copy" | grep -iq '^llll.*\.svg$' || fail "the long-named picture was lost"
   # Error answers are not stored, and what was not fetched says why.
-  for f in missing.svg missing.css missing.html broken.html loop.html; do
+  for f in missing.svg missing.css missing.html broken.html loop.html silent.html; do
     [ ! -e "$copy/$f" ] || fail "the error answer $f was stored"
   done
   grep -q 'not fetched: HTTP 404' "$summary" || fail "a 404 answer was not reported"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End to end: larkspool-save with every link selected on a fixture site that
-# holds every trap a save must survive (a frame of another site, addresses
+# holds every trap a save must survive (a frame of another site, a page that
+# never answers, addresses
 # our HTTP layer refuses, error answers, huge headers, a redirect loop,
 # redirects to https and to another site, 300-byte names, a file named like
 # the log, a 2,100-byte address). The save ends in bounded time with exit 4
@@ -24,7 +25,7 @@ run_save() { # SUMMARY_FILE [options]
   local out=$1 code=0
   shift
   timeout 180 "$save" "${url}index.html" --folder "$work" --subfolder copy --links all \
-    --pictures "$@" >"$out" 2>&1 || code=$?
+    --pictures --skip-after 3 "$@" >"$out" 2>&1 || code=$?
   [ "$code" -ne 124 ] || fail "the save did not end within 3 minutes"
   return "$code"
 }
