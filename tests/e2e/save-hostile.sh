@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # End to end: larkspool-save with every link selected on a fixture site that
 # holds every trap a save must survive (a frame of another site, a page that
-# never answers, addresses
-# our HTTP layer refuses, error answers, huge headers, a redirect loop,
-# redirects to https and to another site, 300-byte names, a file named like
-# the log, a 2,100-byte address). The save ends in bounded time with exit 4
+# never answers, addresses our HTTP layer refuses, error answers, huge
+# headers, a redirect loop, redirects to https and to another site, 300-byte
+# names, a file named like the log, a 2,100-byte address). The save ends in bounded time with exit 4
 # (items not saved), and the copy browses offline. A second save into the
 # same folder, with a log that points at a symbolic link to a file outside,
 # and a third, with the log a symbolic link to /dev/zero, end as well and
