@@ -195,36 +195,35 @@ std::string ToBrowserReplacement(std::string_view U) {
     return r;
 }
 
-std::string LocalReplacement(std::string_view FileName, std::string_view Fragment) {
-    std::string r;
-    r += DQ;
-    for (char c : FileName) {
-        if (c == '&')
-            r += "&amp;";
+namespace {
+
+// Text for a double-quoted attribute: a double quote always escaped, an
+// ampersand too when Ampersands is set (a file name is plain text, while an
+// address or fragment is kept as the page wrote it).
+void AppendQuotable(std::string& Out, std::string_view Text, bool Ampersands) {
+    for (char c : Text) {
+        if (c == '&' && Ampersands)
+            Out += "&amp;";
         else if (c == '"')
-            r += "&quot;";
+            Out += "&quot;";
         else
-            r += c;
+            Out += c;
     }
-    for (char c : Fragment) {
-        if (c == '"')
-            r += "&quot;";
-        else
-            r += c;
-    }
+}
+
+} // namespace
+
+std::string LocalReplacement(std::string_view FileName, std::string_view Fragment) {
+    std::string r(1, DQ);
+    AppendQuotable(r, FileName, true);
+    AppendQuotable(r, Fragment, false);
     r += DQ;
     return r;
 }
 
 std::string ServerReplacement(std::string_view U) {
-    std::string r;
-    r += DQ;
-    for (char c : U) {
-        if (c == '"')
-            r += "&quot;";
-        else
-            r += c;
-    }
+    std::string r(1, DQ);
+    AppendQuotable(r, U, false);
     r += DQ;
     return r;
 }

@@ -136,6 +136,13 @@ void TDownloadRun::NotFetched(const std::string& URL, const std::string& Reason)
     AdvHttp.Abort();
     FRequestInFlight = false; // a failure posted for this request is dropped
     FObserver.ProblemReported(URL, "not fetched: " + Reason);
+    PostSkip();
+}
+
+// From the event loop, unless the run moved on by then: the current item,
+// still to be done, is skipped and the next one begins (or the run closes,
+// when it was already finishing).
+void TDownloadRun::PostSkip() {
     const std::uint64_t generation = ++FGeneration;
     QMetaObject::invokeMethod(
         this,
@@ -143,7 +150,12 @@ void TDownloadRun::NotFetched(const std::string& URL, const std::string& Reason)
             Guarded([this, generation] {
                 if (FClosed || generation != FGeneration)
                     return;
-                FList.SetCurrentState(stSkipped);
+                if (FFinishing) {
+                    CloseWindow();
+                    return;
+                }
+                if (FList.CurrentState() == stToDownload)
+                    FList.SetCurrentState(stSkipped);
                 NextItem();
             });
         },
@@ -173,23 +185,7 @@ void TDownloadRun::Guarded(const std::function<void()>& Step) noexcept {
     tmrSkip.stop();
     AdvHttp.Abort();
     FRequestInFlight = false;
-    const std::uint64_t generation = ++FGeneration;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation] {
-            Guarded([this, generation] {
-                if (FClosed || generation != FGeneration)
-                    return;
-                if (FFinishing) {
-                    CloseWindow();
-                    return;
-                }
-                if (FList.CurrentState() == stToDownload)
-                    FList.SetCurrentState(stSkipped);
-                NextItem();
-            });
-        },
-        Qt::QueuedConnection);
+    PostSkip();
 }
 
 // Reports a failed request from the event loop (not inside the component's

@@ -94,6 +94,7 @@ private:
     void AdvHttpRequestComplete();
     void AdvHttpNeedAuth();
     void RequestFailed(const std::string& Reason);
+    void PostSkip();
     void tmrSkipTimer();
 
     TLister& FList;
