@@ -2,6 +2,8 @@
 
 #include "tools/Settings.h"
 
+#include "support/TempFolder.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -19,18 +21,15 @@ namespace {
 class OutputFolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "larkspool-folder-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        Root = pattern;
         ::chmod(Root.c_str(), 0755); // another user may look in (see ReadOnly)
         Settings = TSettings{};
     }
     void TearDown() override {
-        ::chmod((Root + "/read-only").c_str(), 0755);
-        fs::remove_all(Root);
+        ::chmod((Root + "/read-only").c_str(), 0755); // so that it can be removed
     }
 
-    std::string Root;
+    larkspool::check::TempFolder Temp{"larkspool-folder"};
+    const std::string Root = Temp.Path();
 };
 
 // Runs Check as an ordinary user when the tests run as root, who may write

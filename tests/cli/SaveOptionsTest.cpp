@@ -3,6 +3,8 @@
 #include "platform/registry/RegistryStore.h"
 #include "tools/Settings.h"
 
+#include "support/TempFolder.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -23,13 +25,9 @@ namespace {
 class SaveOptionsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "larkspool-cli-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        Root = pattern;
         ::setenv("XDG_CONFIG_HOME", Root.c_str(), 1);
         Settings = TSettings{};
     }
-    void TearDown() override { fs::remove_all(Root); }
 
     int Parse(std::initializer_list<std::string> Arguments) {
         std::vector<std::string> args{"larkspool-save"};
@@ -63,7 +61,8 @@ protected:
         return rows;
     }
 
-    std::string Root;
+    larkspool::check::TempFolder Temp{"larkspool-cli"};
+    const std::string Root = Temp.Path();
     TSaveOptions Options;
 };
 

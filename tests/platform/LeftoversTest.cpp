@@ -2,6 +2,8 @@
 
 #include "platform/AtomicFile.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -27,20 +29,16 @@ pid_t DeadPid() {
 
 class LeftoversTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "larkspool-leftovers-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        Root = pattern;
-        Dead = std::to_string(DeadPid());
-    }
-    void TearDown() override { fs::remove_all(Root); }
+    void SetUp() override { Dead = std::to_string(DeadPid()); }
 
     void File(const std::string& Name) const { std::ofstream(Root + "/" + Name) << "x"; }
     bool Exists(const std::string& Name) const {
         return fs::exists(fs::symlink_status(Root + "/" + Name));
     }
 
-    std::string Root, Dead;
+    larkspool::check::TempFolder Temp{"larkspool-leftovers"};
+    const std::string Root = Temp.Path();
+    std::string Dead;
 };
 
 } // namespace

@@ -3,6 +3,8 @@
 // waiting on a FIFO.
 #include "platform/RegularFile.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,13 +17,6 @@ namespace {
 
 class RegularFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/larkspool-regular-XXXXXX";
-        FFolder = ::mkdtemp(tmpl);
-        FPath = FFolder + "/file";
-    }
-    void TearDown() override { std::filesystem::remove_all(FFolder); }
-
     void Write(const std::string& Path, const std::string& Bytes) const {
         std::ofstream(Path, std::ios::binary) << Bytes;
     }
@@ -35,7 +30,9 @@ protected:
         return "(read)";
     }
 
-    std::string FFolder, FPath;
+    larkspool::check::TempFolder FTemp{"larkspool-regular"};
+    const std::string FFolder = FTemp.Path();
+    const std::string FPath = FFolder + "/file";
 };
 
 TEST_F(RegularFileTest, ReadsARegularFileUpToTheBound) {

@@ -3,6 +3,8 @@
 // however it ends.
 #include "platform/SaveFolderLock.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -21,12 +23,6 @@ namespace {
 
 class SaveFolderLockTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/larkspool-lock-XXXXXX";
-        FFolder = ::mkdtemp(tmpl);
-    }
-    void TearDown() override { std::filesystem::remove_all(FFolder); }
-
     // How a lock taken now ends: 0 taken, 1 refused as busy, 2 refused
     // otherwise.
     int TryLock() const {
@@ -48,7 +44,8 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    std::string FFolder;
+    larkspool::check::TempFolder FTemp{"larkspool-lock"};
+    const std::string FFolder = FTemp.Path();
 };
 
 TEST_F(SaveFolderLockTest, SecondSaveIsRefusedWithTheFolderNamed) {
