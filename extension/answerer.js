@@ -102,15 +102,31 @@ export function answerPage(sessionId, firstHandle) {
         return tag;
     };
 
-    // Another frame's window: by its frame id, answered in its own frame
-    // when the service worker can reach it, else as the object held here.
+    // Where a window sits in the tab: the indexes in frames from the top
+    // down (framePath below, spelt out again for the same reason).
+    const pathOf = (w) => {
+        const path = [];
+        for (let a = w; a.parent !== a; a = a.parent) {
+            const p = a.parent;
+            let k = 0;
+            while (k < p.length && p[k] !== a)
+                k++;
+            if (k === p.length)
+                return null;
+            path.unshift(k);
+        }
+        return path;
+    };
+
+    // Another frame's window: by its place in the tab, answered in its own
+    // frame when the service worker can reach it, else as the object held here.
     const otherFrame = (object) => {
         if (object === window || !probe(() => object.window === object))
             return undefined;
-        const frameId = probe(() => chrome.runtime.getFrameId(object));
-        if (!Number.isInteger(frameId) || frameId < 0)
+        const path = probe(() => pathOf(object));
+        if (!Array.isArray(path))
             return undefined;
-        return {type: 'frame', frameId, here: handOut(object)};
+        return {type: 'frame', path, here: handOut(object)};
     };
 
     const handOut = (object) => {
@@ -317,4 +333,24 @@ export function answerPage(sessionId, firstHandle) {
         handles.clear();
     });
     return true;
+}
+
+/**
+ * Where the frame it runs in sits in its tab: the indexes in frames from the
+ * top down (the top itself: []); null when a parent does not list it.
+ * Injected into every frame to find the one a window stands for.
+ * @returns {number[] | null}
+ */
+export function framePath() {
+    const path = [];
+    for (let a = window; a.parent !== a; a = a.parent) {
+        const p = a.parent;
+        let k = 0;
+        while (k < p.length && p[k] !== a)
+            k++;
+        if (k === p.length)
+            return null;
+        path.unshift(k);
+    }
+    return path;
 }

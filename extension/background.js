@@ -4,7 +4,7 @@
 // clicked frame and relays the program's late-bound calls to it.
 // The messages are described in protocol.md.
 
-import {answerPage, PAGE_PORT_PREFIX} from './answerer.js';
+import {answerPage, framePath, PAGE_PORT_PREFIX} from './answerer.js';
 
 const HOST_NAME = 'larkspool.lsapp';
 const MENU_ID = 'larkspool';
@@ -46,6 +46,8 @@ const sessions = new Map();
 // How every session ended (null, or the failure told to the user): the
 // service worker's console and the end-to-end test read it.
 globalThis.larkspoolEndedSessions = [];
+// How many saves a click started, for the same readers.
+globalThis.larkspoolStartedSessions = 0;
 
 class Session {
     constructor(tabId, frameId) {
@@ -93,6 +95,21 @@ class Session {
         return frame.ready;
     }
 
+    // The id of the frame at this place in the tab (see framePath), or
+    // undefined when no frame there lets the extension in.
+    async frameAt(path) {
+        try {
+            const results = await chrome.scripting.executeScript({
+                target: {tabId: this.tabId, allFrames: true},
+                func: framePath,
+            });
+            const found = results.find((r) => sameJson(r.result, path));
+            return found?.frameId;
+        } catch {
+            return undefined;
+        }
+    }
+
     attachFrame(frameId, port) {
         const frame = this.frames.get(frameId);
         frame.port = port;
@@ -114,7 +131,8 @@ class Session {
             this.host.postMessage(message);
             return;
         }
-        const target = await this.reachFrame(value.frameId);
+        const frameId = await this.frameAt(value.path);
+        const target = frameId === undefined ? null : await this.reachFrame(frameId);
         if (this.ended)
             return;
         if (!target) {
@@ -123,7 +141,7 @@ class Session {
             return;
         }
         port.postMessage({type: 'release', handles: [value.here.handle]});
-        const frame = this.frames.get(value.frameId);
+        const frame = this.frames.get(frameId);
         target.postMessage({type: 'call', id: message.id, op: 'get',
             handle: 1 + frame.index * FRAME_SPAN, name: 'self', args: []});
     }
@@ -265,6 +283,7 @@ class Session {
 function startSave(tab, frameId) {
     if (tab?.id === undefined || tab.id < 0)
         return;
+    globalThis.larkspoolStartedSessions++;
     new Session(tab.id, frameId).open();
 }
 
