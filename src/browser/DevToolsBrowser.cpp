@@ -1,16 +1,13 @@
 #include "browser/DevToolsBrowser.h"
 
 #include "browser/DevToolsConnection.h"
+#include "browser/DevToolsPage.h"
 #include "browser/LivePageObject.h"
 #include "browser/PageFailure.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <map>
-#include <mutex>
-#include <optional>
-#include <set>
 
 namespace larkspool {
 
@@ -173,42 +170,6 @@ PageException ReadException(const json& Details) {
     return {"", text.substr(0, text.find('\n'))};
 }
 
-// One tab and the DevTools session attached to it. Every handle of the page
-// holds it, so the tab closes when the last of them goes. Frames of other
-// processes have sessions of their own, attached with the tab.
-struct DevToolsPage {
-    DevToolsPage(std::shared_ptr<DevToolsConnection> C, std::string Target, std::string Session)
-        : Connection(std::move(C)), TargetId(std::move(Target)), SessionId(std::move(Session)) {
-        Connection->WatchSession(SessionId);
-    }
-    ~DevToolsPage() {
-        for (const std::string& frame : FrameSessions)
-            Connection->ForgetSession(frame);
-        Connection->ForgetSession(SessionId);
-        Connection->Post("Target.closeTarget", {{"targetId", TargetId}});
-    }
-    DevToolsPage(const DevToolsPage&) = delete;
-    DevToolsPage& operator=(const DevToolsPage&) = delete;
-
-    const std::shared_ptr<DevToolsConnection> Connection;
-    const std::string TargetId, SessionId;
-    std::string MainFrameId;
-
-    std::mutex Lock;
-    std::set<std::string> FrameSessions;        // sessions of frames of other processes
-    std::map<std::string, std::int64_t> Worlds; // frame id -> our isolated world there
-};
-
-// Where a handle's object lives: the session of the frame's process and the
-// JavaScript context in it (0: the frame's own page scripts' world, used for
-// the top page and for frames that are the root of their process).
-struct DevToolsContext {
-    std::shared_ptr<DevToolsPage> Page;
-    std::string SessionId, FrameId;
-    std::int64_t ContextId = 0;
-};
-using ContextPtr = std::shared_ptr<const DevToolsContext>;
-
 Variant FromRemoteObject(const json& Object, const ContextPtr& Context);
 
 // A JavaScript object of a page, held by its Runtime object id.
@@ -331,86 +292,6 @@ json CallOn(const ContextPtr& Context, const std::string& ObjectId, const char* 
         "Runtime.callFunctionOn",
         {{"objectId", ObjectId}, {"functionDeclaration", Function}, {"silent", true}},
         Context->SessionId);
-}
-
-// A session that holds frames of the tab, and the frame its root hangs from
-// (empty for the tab's own session).
-struct FrameSession {
-    std::string SessionId, ParentFrameId;
-};
-
-// The tab's session and those of its frames in other processes, attached as
-// they appeared. Each newly found session is told to attach its own.
-std::vector<FrameSession> SessionsOf(DevToolsPage& Page) {
-    std::vector<FrameSession> sessions{{Page.SessionId, {}}};
-    for (std::size_t i = 0; i < sessions.size(); ++i) {
-        for (const json& attached :
-             Page.Connection->Events(sessions[i].SessionId, "Target.attachedToTarget")) {
-            const json info = attached.value("targetInfo", json::object());
-            const std::string session = attached.value("sessionId", "");
-            if (info.value("type", "") != "iframe" || session.empty())
-                continue;
-            sessions.push_back({session, info.value("parentFrameId", "")});
-            bool fresh;
-            {
-                std::lock_guard lock(Page.Lock);
-                fresh = Page.FrameSessions.insert(session).second;
-            }
-            if (fresh) {
-                Page.Connection->WatchSession(session);
-                try {
-                    Page.Connection->Command("Target.setAutoAttach",
-                                             {{"autoAttach", true},
-                                              {"waitForDebuggerOnStart", false},
-                                              {"flatten", true}},
-                                             session);
-                } catch (const DevToolsError&) {
-                    // A frame that went away; its session is skipped below.
-                }
-            }
-        }
-    }
-    return sessions;
-}
-
-// Where a frame lives: its session, its parent frame, and whether it is the
-// root of that session.
-struct FrameSpot {
-    std::string SessionId, ParentId;
-    bool Root = false;
-};
-
-bool FindInTree(const json& Node, const std::string& FrameId, FrameSpot& Spot) {
-    const json frame = Node.value("frame", json::object());
-    if (frame.value("id", "") == FrameId) {
-        Spot.ParentId = frame.value("parentId", "");
-        return true;
-    }
-    for (const json& child : Node.value("childFrames", json::array()))
-        if (FindInTree(child, FrameId, Spot))
-            return true;
-    return false;
-}
-
-std::optional<FrameSpot> FindFrame(DevToolsPage& Page, const std::string& FrameId) {
-    for (const FrameSession& session : SessionsOf(Page)) {
-        json tree;
-        try {
-            tree = Page.Connection->Command("Page.getFrameTree", json::object(), session.SessionId)
-                       .value("frameTree", json::object());
-        } catch (const DevToolsError&) {
-            continue; // the frame of this session is gone
-        }
-        FrameSpot spot;
-        if (!FindInTree(tree, FrameId, spot))
-            continue;
-        spot.SessionId = session.SessionId;
-        spot.Root = tree.value("frame", json::object()).value("id", "") == FrameId;
-        if (spot.Root)
-            spot.ParentId = session.ParentFrameId;
-        return spot;
-    }
-    return std::nullopt;
 }
 
 // The window of frame FrameId, held in that frame's own context, so that its
