@@ -1,5 +1,8 @@
 // Serves the demo site on 127.0.0.1: the files of a folder, a page behind a
 // password (user "demo", password "demo") and a moved page that redirects.
+// In its pages, "@OTHER_SITE@" stands for this server under its other name
+// (http://localhost:PORT when asked as 127.0.0.1, and back), so that they can
+// hold a frame of another site.
 //
 //   larkspool-demo-server SITE_FOLDER [PORT [STALLED_PATH]]  (port 0: any free one)
 // Prints the site's address on its first line, then serves until killed.

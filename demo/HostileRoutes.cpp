@@ -29,13 +29,13 @@ void SetBodyFor(const std::string& Name, httplib::Response& Res) {
                         "text/html");
 }
 
-// "http://HOST:PORT/" of the other site: the same server under another name,
-// so that the browser treats it as another origin and another site.
+// "http://HOST:PORT" of the other site: the same server under its other
+// name, so that the browser treats it as another origin and another site.
 std::string OtherOrigin(const httplib::Request& Req) {
-    std::string host = Req.get_header_value("Host");
+    const std::string host = Req.get_header_value("Host");
     const std::size_t colon = host.rfind(':');
     const std::string port = colon == std::string::npos ? "80" : host.substr(colon + 1);
-    return "http://localhost:" + port + "/";
+    return (host.rfind("localhost", 0) == 0 ? "http://127.0.0.1:" : "http://localhost:") + port;
 }
 
 // The page with its placeholders filled in; false when it is not a page of
@@ -52,8 +52,8 @@ bool ServePage(const HostileSite& Site, const httplib::Request& Req, httplib::Re
     if (page.find('@') == std::string::npos)
         return false;
     const std::string other = OtherOrigin(Req);
-    const std::string tls = Site.TlsOrigin.empty() ? other : Site.TlsOrigin;
-    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"@OTHER@", other},
+    const std::string tls = Site.TlsOrigin.empty() ? other + "/" : Site.TlsOrigin;
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"@OTHER_SITE@", other},
                                       std::pair<std::string, std::string>{"@TLS@", tls}})
         for (std::size_t at = page.find(mark); at != std::string::npos;
              at = page.find(mark, at + value.size()))
@@ -87,7 +87,7 @@ bool ServeHostile(const HostileSite& Site, const httplib::Request& Req, httplib:
     } else if (kind == "loop") {
         Res.set_redirect(Req.path, 302);
     } else if (kind == "to-other") {
-        Res.set_redirect(OtherOrigin(Req) + name, 302);
+        Res.set_redirect(OtherOrigin(Req) + "/" + name, 302);
     } else if (kind == "to-tls") {
         if (Site.TlsOrigin.empty())
             Res.status = 404;

@@ -2,9 +2,10 @@
 
 // Answers the end-to-end tests' hostile fixture: error statuses, huge header
 // blocks, redirect loops, redirects to another site and to https, names too
-// long for a file system, a file named like the previous-downloads log. The
-// fixture's pages name the other site and the https server through
-// placeholders that are filled in when a page is served.
+// long for a file system, a file named like the previous-downloads log. Any
+// page of the site may name the other site ("@OTHER_SITE@", this server
+// under its other name) and the https server ("@TLS@") through placeholders
+// that are filled in when the page is served.
 
 #include <httplib.h>
 

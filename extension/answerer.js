@@ -2,9 +2,11 @@
 // chrome.scripting.executeScript, so answerPage must not use anything from
 // outside its own body (the browser sends only the function's text).
 //
-// It keeps a table of the page's objects by handle (1 is the frame's window)
-// and answers the program's late-bound get / call / put on them, following
-// the old browser's object model (see protocol.md, section 3).
+// It keeps a table of the page's objects by handle (the first one is the
+// frame's window) and answers the program's late-bound get / call / put on
+// them, following the old browser's object model (see protocol.md, section
+// 3). A window of another frame is not answered here but named by its frame
+// id, so that the service worker can have it answered in its own frame.
 
 // The page's port is named this prefix and the session id; answerPage
 // spells it out again because it runs on its own in the page.
@@ -15,9 +17,11 @@ export const PAGE_PORT_PREFIX = 'larkspool-page:';
  * and answers its "call" and "release" messages until the port closes.
  * Returns true once connected, so that the injector knows it ran.
  * @param {string} sessionId the save this frame answers for
+ * @param {number} firstHandle this frame's first handle (its window's); each
+ *     frame of a save numbers its objects in a range of its own
  * @returns {boolean}
  */
-export function answerPage(sessionId) {
+export function answerPage(sessionId, firstHandle) {
     // The browser runs this text as a classic script, not as part of the module.
     'use strict';
 
@@ -26,7 +30,7 @@ export function answerPage(sessionId) {
     // time it received it.
     const entries = new Map();
     const handles = new Map();
-    let nextHandle = 1;
+    let nextHandle = Number.isInteger(firstHandle) ? firstHandle : 1;
 
     const lowerAscii = (s) => String(s).replace(/[A-Z]/g, (c) => String.fromCharCode(c.charCodeAt(0) + 32));
     const probe = (f) => {
@@ -72,6 +76,15 @@ export function answerPage(sessionId) {
         }
     }
 
+    class FrameAddress {
+        constructor(href) {
+            this.href = href;
+        }
+        get [Symbol.toStringTag]() {
+            return 'Location';
+        }
+    }
+
     const classOf = (object) => {
         let tag;
         try {
@@ -87,6 +100,33 @@ export function answerPage(sessionId) {
                 return 'Location';
         }
         return tag;
+    };
+
+    // Where a window sits in the tab: the indexes in frames from the top
+    // down (framePath below, spelt out again for the same reason).
+    const pathOf = (w) => {
+        const path = [];
+        for (let a = w; a.parent !== a; a = a.parent) {
+            const p = a.parent;
+            let k = 0;
+            while (k < p.length && p[k] !== a)
+                k++;
+            if (k === p.length)
+                return null;
+            path.unshift(k);
+        }
+        return path;
+    };
+
+    // Another frame's window: by its place in the tab, answered in its own
+    // frame when the service worker can reach it, else as the object held here.
+    const otherFrame = (object) => {
+        if (object === window || !probe(() => object.window === object))
+            return undefined;
+        const path = probe(() => pathOf(object));
+        if (!Array.isArray(path))
+            return undefined;
+        return {type: 'frame', path, here: handOut(object)};
     };
 
     const handOut = (object) => {
@@ -133,7 +173,7 @@ export function answerPage(sessionId) {
         case 'symbol':
             return {type: 'string', value: value.toString()};
         default:
-            return handOut(value);
+            return otherFrame(value) ?? handOut(value);
         }
     };
 
@@ -218,6 +258,16 @@ export function answerPage(sessionId) {
         }
         if (key === 'selection' && op !== 'put' && probe(() => target.nodeType === 9))
             return new TextSelection(target.defaultView);
+        // A frame of another origin that could not be answered in its own
+        // frame still tells its address: the one its element here holds.
+        if (key === 'location' && op !== 'put' && target !== window &&
+            probe(() => target.window === target) &&
+            !probe(() => typeof target.location.href === 'string')) {
+            for (const e of document.querySelectorAll('iframe, frame')) {
+                if (e.contentWindow === target)
+                    return new FrameAddress(e.src);
+            }
+        }
         const real = findMember(target, name);
         if (op === 'put') {
             if (args.length !== 1)
@@ -268,7 +318,7 @@ export function answerPage(sessionId) {
         return reply;
     };
 
-    handOut(window); // handle 1, as the start message names it
+    handOut(window); // the first handle, as the start message names it
 
     const port = chrome.runtime.connect({name: 'larkspool-page:' + sessionId});
     port.onMessage.addListener((message) => {
@@ -283,4 +333,24 @@ export function answerPage(sessionId) {
         handles.clear();
     });
     return true;
+}
+
+/**
+ * Where the frame it runs in sits in its tab: the indexes in frames from the
+ * top down (the top itself: []); null when a parent does not list it.
+ * Injected into every frame to find the one a window stands for.
+ * @returns {number[] | null}
+ */
+export function framePath() {
+    const path = [];
+    for (let a = window; a.parent !== a; a = a.parent) {
+        const p = a.parent;
+        let k = 0;
+        while (k < p.length && p[k] !== a)
+            k++;
+        if (k === p.length)
+            return null;
+        path.unshift(k);
+    }
+    return path;
 }

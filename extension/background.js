@@ -4,7 +4,7 @@
 // clicked frame and relays the program's late-bound calls to it.
 // The messages are described in protocol.md.
 
-import {answerPage, PAGE_PORT_PREFIX} from './answerer.js';
+import {answerPage, framePath, PAGE_PORT_PREFIX} from './answerer.js';
 
 const HOST_NAME = 'larkspool.lsapp';
 const MENU_ID = 'larkspool';
@@ -22,6 +22,10 @@ const DESCRIPTION = Object.freeze({
 });
 
 const WINDOW = {type: 'object', handle: 1, class: 'Window'};
+
+// Each frame answering for a save numbers its objects from its own base:
+// the clicked frame from 1, the next frame reached from 1 + FRAME_SPAN, ...
+const FRAME_SPAN = 1e9;
 
 // Equality of JSON values: objects by their keys in any order.
 function sameJson(a, b) {
@@ -42,6 +46,8 @@ const sessions = new Map();
 // How every session ended (null, or the failure told to the user): the
 // service worker's console and the end-to-end test read it.
 globalThis.larkspoolEndedSessions = [];
+// How many saves a click started, for the same readers.
+globalThis.larkspoolStartedSessions = 0;
 
 class Session {
     constructor(tabId, frameId) {
@@ -54,6 +60,90 @@ class Session {
         this.ended = false;
         this.helloTimer = undefined;
         this.failure = undefined;
+        // Frame id -> {index, port, ready} for every frame answering calls;
+        // the clicked frame is index 0 (its port is this.page).
+        this.frames = new Map();
+        this.framePorts = []; // by index
+    }
+
+    // The port of the frame whose range holds the handle.
+    portOf(handle) {
+        return this.framePorts[Math.floor((Number(handle) - 1) / FRAME_SPAN)];
+    }
+
+    // Has the answerer put into frame frameId (once per save) and resolves
+    // with its port, or null when the frame cannot be reached.
+    reachFrame(frameId) {
+        let frame = this.frames.get(frameId);
+        if (frame)
+            return frame.ready;
+        const index = this.framePorts.length;
+        this.framePorts.push(undefined);
+        frame = {index, port: null};
+        frame.ready = new Promise((resolve) => {
+            frame.resolve = resolve;
+        });
+        this.frames.set(frameId, frame);
+        chrome.scripting.executeScript({
+            target: {tabId: this.tabId, frameIds: [frameId]},
+            func: answerPage,
+            args: [this.id, 1 + index * FRAME_SPAN],
+        }).then(([result]) => {
+            if (result?.result !== true)
+                frame.resolve(null);
+        }, () => frame.resolve(null));
+        return frame.ready;
+    }
+
+    // The id of the frame at this place in the tab (see framePath), or
+    // undefined when no frame there lets the extension in.
+    async frameAt(path) {
+        try {
+            const results = await chrome.scripting.executeScript({
+                target: {tabId: this.tabId, allFrames: true},
+                func: framePath,
+            });
+            const found = results.find((r) => sameJson(r.result, path));
+            return found?.frameId;
+        } catch {
+            return undefined;
+        }
+    }
+
+    attachFrame(frameId, port) {
+        const frame = this.frames.get(frameId);
+        frame.port = port;
+        this.framePorts[frame.index] = port;
+        port.onMessage.addListener((message) => this.fromPage(message, port));
+        port.onDisconnect.addListener(() => {
+            this.framePorts[frame.index] = undefined;
+            this.frames.delete(frameId);
+        });
+        frame.resolve(port);
+    }
+
+    // A reply of a frame; a window of another frame is answered there.
+    async fromPage(message, port) {
+        if (this.ended || message?.type !== 'reply')
+            return;
+        const value = message.value;
+        if (value?.type !== 'frame') {
+            this.host.postMessage(message);
+            return;
+        }
+        const frameId = await this.frameAt(value.path);
+        const target = frameId === undefined ? null : await this.reachFrame(frameId);
+        if (this.ended)
+            return;
+        if (!target) {
+            // Not reachable: the window as the asking frame holds it.
+            this.host.postMessage({...message, value: value.here});
+            return;
+        }
+        port.postMessage({type: 'release', handles: [value.here.handle]});
+        const frame = this.frames.get(frameId);
+        target.postMessage({type: 'call', id: message.id, op: 'get',
+            handle: 1 + frame.index * FRAME_SPAN, name: 'self', args: []});
     }
 
     open() {
@@ -86,16 +176,26 @@ class Session {
             return;
         }
         switch (message?.type) {
-        case 'call':
-            if (this.page)
-                this.page.postMessage(message);
-            else // cannot happen before start, which waits for the page
+        case 'call': {
+            const port = this.portOf(message.handle);
+            if (port)
+                port.postMessage(message);
+            else // a frame that navigated away, or a call before start
                 this.host.postMessage({type: 'reply', id: message.id,
-                    error: {kind: 'other', text: 'the page is not connected'}});
+                    error: {kind: 'other', text: 'the frame of this object is no longer connected'}});
             break;
-        case 'release':
-            this.page?.postMessage(message);
+        }
+        case 'release': {
+            const byPort = new Map();
+            for (const handle of Array.isArray(message.handles) ? message.handles : []) {
+                const port = this.portOf(handle);
+                if (port)
+                    byPort.set(port, [...byPort.get(port) ?? [], handle]);
+            }
+            for (const [port, handles] of byPort)
+                port.postMessage({type: 'release', handles});
             break;
+        }
         case 'started':
             // Until this the program would ask before its window closes.
             this.host.postMessage({type: 'releaseApp'});
@@ -131,10 +231,9 @@ class Session {
 
     attachPage(port) {
         this.page = port;
-        port.onMessage.addListener((message) => {
-            if (!this.ended && message?.type === 'reply')
-                this.host.postMessage(message);
-        });
+        this.framePorts[0] = port;
+        this.frames.set(this.frameId, {index: 0, port, ready: Promise.resolve(port)});
+        port.onMessage.addListener((message) => this.fromPage(message, port));
         port.onDisconnect.addListener(() => this.end());
         this.host.postMessage({type: 'start', window: WINDOW});
     }
@@ -176,13 +275,15 @@ class Session {
         sessions.delete(this.id);
         globalThis.larkspoolEndedSessions.push(this.failure ?? null);
         this.host?.disconnect();
-        this.page?.disconnect();
+        for (const port of this.framePorts)
+            port?.disconnect();
     }
 }
 
 function startSave(tab, frameId) {
     if (tab?.id === undefined || tab.id < 0)
         return;
+    globalThis.larkspoolStartedSessions++;
     new Session(tab.id, frameId).open();
 }
 
@@ -207,11 +308,19 @@ chrome.runtime.onConnect.addListener((port) => {
     const session = port.name.startsWith(PAGE_PORT_PREFIX)
         ? sessions.get(port.name.slice(PAGE_PORT_PREFIX.length)) : undefined;
     const sender = port.sender;
-    // Only the frame this session put the answerer into.
-    if (!session || session.page || sender?.id !== chrome.runtime.id ||
-        sender.tab?.id !== session.tabId || sender.frameId !== session.frameId) {
+    // Only the frames this session put the answerer into, each once.
+    if (!session || sender?.id !== chrome.runtime.id || sender.tab?.id !== session.tabId) {
         port.disconnect();
         return;
     }
-    session.attachPage(port);
+    if (!session.page && sender.frameId === session.frameId) {
+        session.attachPage(port);
+        return;
+    }
+    const frame = session.page ? session.frames.get(sender.frameId) : undefined;
+    if (!frame || frame.port) {
+        port.disconnect();
+        return;
+    }
+    session.attachFrame(sender.frameId, port);
 });

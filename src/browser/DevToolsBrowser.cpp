@@ -1,6 +1,7 @@
 #include "browser/DevToolsBrowser.h"
 
 #include "browser/DevToolsConnection.h"
+#include "browser/DevToolsPage.h"
 #include "browser/LivePageObject.h"
 #include "browser/PageFailure.h"
 
@@ -53,6 +54,17 @@ constexpr const char* MemberFunction = R"js(function (op, name) {
                 }
             }
             return new TextSelection();
+        }
+        // A frame of another origin whose own context could not be reached
+        // still tells its address: the one its element in this page holds.
+        if (key === 'location' && op !== 'put' && target !== window &&
+            probe(() => target.window === target) &&
+            !probe(() => typeof target.location.href === 'string')) {
+            for (const e of document.querySelectorAll('iframe, frame'))
+                if (e.contentWindow === target) {
+                    class Location { constructor(href) { this.href = href; } }
+                    return new Location(e.src);
+                }
         }
         // The exact name first; a cross-origin window refuses most names
         // outright but still lists the few it offers.
@@ -158,38 +170,20 @@ PageException ReadException(const json& Details) {
     return {"", text.substr(0, text.find('\n'))};
 }
 
-// One tab and the DevTools session attached to it. Every handle of the page
-// holds it, so the tab closes when the last of them goes.
-struct DevToolsPage {
-    DevToolsPage(std::shared_ptr<DevToolsConnection> C, std::string Target, std::string Session)
-        : Connection(std::move(C)), TargetId(std::move(Target)), SessionId(std::move(Session)) {
-        Connection->WatchSession(SessionId);
-    }
-    ~DevToolsPage() {
-        Connection->ForgetSession(SessionId);
-        Connection->Post("Target.closeTarget", {{"targetId", TargetId}});
-    }
-    DevToolsPage(const DevToolsPage&) = delete;
-    DevToolsPage& operator=(const DevToolsPage&) = delete;
-
-    const std::shared_ptr<DevToolsConnection> Connection;
-    const std::string TargetId, SessionId;
-};
-
-Variant FromRemoteObject(const json& Object, const std::shared_ptr<DevToolsPage>& Page);
+Variant FromRemoteObject(const json& Object, const ContextPtr& Context);
 
 // A JavaScript object of a page, held by its Runtime object id.
 class DevToolsObject : public LivePageObject {
 public:
-    DevToolsObject(std::shared_ptr<DevToolsPage> Page, std::string ObjectId, std::string ClassName)
-        : LivePageObject(std::move(ClassName)), FPage(std::move(Page)),
+    DevToolsObject(ContextPtr Context, std::string ObjectId, std::string ClassName)
+        : LivePageObject(std::move(ClassName)), FContext(std::move(Context)),
           FObjectId(std::move(ObjectId)) {}
     ~DevToolsObject() override {
-        FPage->Connection->Post("Runtime.releaseObject", {{"objectId", FObjectId}},
-                                FPage->SessionId);
+        FContext->Page->Connection->Post("Runtime.releaseObject", {{"objectId", FObjectId}},
+                                         FContext->SessionId);
     }
 
-    const std::shared_ptr<DevToolsPage>& Page() const { return FPage; }
+    const ContextPtr& Context() const { return FContext; }
     const std::string& ObjectId() const { return FObjectId; }
 
 private:
@@ -212,8 +206,11 @@ private:
         case Variant::Type::Object:
             break;
         }
+        // An object id means something only in the context that made it.
         const auto* other = dynamic_cast<const DevToolsObject*>(Value.ToObject().get());
-        if (other == nullptr || other->Page() != FPage)
+        if (other == nullptr || other->Context()->Page != FContext->Page ||
+            other->Context()->SessionId != FContext->SessionId ||
+            other->Context()->ContextId != FContext->ContextId)
             throw DispatchError(MemberOf(Name) +
                                 ": an object of another page cannot be passed to it");
         return {{"objectId", other->ObjectId()}};
@@ -227,12 +224,12 @@ private:
         json result;
         const auto call = [&](const std::string& Function) {
             try {
-                result = FPage->Connection->Command("Runtime.callFunctionOn",
-                                                    {{"objectId", FObjectId},
-                                                     {"functionDeclaration", Function},
-                                                     {"arguments", arguments},
-                                                     {"silent", true}},
-                                                    FPage->SessionId);
+                result = FContext->Page->Connection->Command("Runtime.callFunctionOn",
+                                                             {{"objectId", FObjectId},
+                                                              {"functionDeclaration", Function},
+                                                              {"arguments", arguments},
+                                                              {"silent", true}},
+                                                             FContext->SessionId);
             } catch (const DevToolsError& e) {
                 throw DispatchError(MemberOf(Name) + ": " + e.what());
             }
@@ -247,10 +244,10 @@ private:
             const PageException e = ReadException(*details);
             throw PageFailure(e.Kind, e.Text, FClassName, Name);
         }
-        return FromRemoteObject(result.value("result", json::object()), FPage);
+        return FromRemoteObject(result.value("result", json::object()), FContext);
     }
 
-    std::shared_ptr<DevToolsPage> FPage;
+    ContextPtr FContext;
     std::string FObjectId;
 };
 
@@ -271,7 +268,126 @@ Variant FromNumber(const json& Object) {
     return Variant(Object.value("description", special));
 }
 
-Variant FromRemoteObject(const json& Object, const std::shared_ptr<DevToolsPage>& Page) {
+// Run on a window object in the context that handed it out: 0 when it is
+// that context's own window, N when it is its ancestor N levels up, the
+// frame element holding it when it is a frame of this document, else null.
+constexpr const char* LocateFrame = R"js(function () {
+    const w = this;
+    if (w === window)
+        return 0;
+    let up = 0;
+    for (let a = window; a.parent !== a; a = a.parent) {
+        ++up;
+        if (a.parent === w)
+            return up;
+    }
+    for (const e of document.querySelectorAll('iframe, frame, object, embed'))
+        if (e.contentWindow === w)
+            return e;
+    return null;
+})js";
+
+json CallOn(const ContextPtr& Context, const std::string& ObjectId, const char* Function) {
+    return Context->Page->Connection->Command(
+        "Runtime.callFunctionOn",
+        {{"objectId", ObjectId}, {"functionDeclaration", Function}, {"silent", true}},
+        Context->SessionId);
+}
+
+// The window of frame FrameId, held in that frame's own context, so that its
+// document reads as any page's whatever its origin; null when the frame
+// cannot be found or evaluated in.
+std::shared_ptr<DevToolsObject> FrameWindow(const std::shared_ptr<DevToolsPage>& Page,
+                                            const std::string& FrameId) {
+    const std::optional<FrameSpot> spot = FindFrame(*Page, FrameId);
+    if (!spot)
+        return nullptr;
+    DevToolsConnection& c = *Page->Connection;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto context = std::make_shared<DevToolsContext>();
+        context->Page = Page;
+        context->SessionId = spot->SessionId;
+        context->FrameId = FrameId;
+        // A frame inside its process's page gets a world of our own: the
+        // page scripts' world of such a frame cannot be named by DevTools.
+        if (!spot->Root) {
+            std::lock_guard lock(Page->Lock);
+            if (const auto world = Page->Worlds.find(FrameId); world != Page->Worlds.end())
+                context->ContextId = world->second;
+        }
+        if (!spot->Root && context->ContextId == 0) {
+            context->ContextId =
+                c.Command("Page.createIsolatedWorld",
+                          {{"frameId", FrameId}, {"worldName", "larkspool"}}, spot->SessionId)
+                    .value("executionContextId", std::int64_t{0});
+            std::lock_guard lock(Page->Lock);
+            Page->Worlds[FrameId] = context->ContextId;
+        }
+        json params{{"expression", "window"}, {"silent", true}};
+        if (context->ContextId != 0)
+            params["contextId"] = context->ContextId;
+        json result;
+        try {
+            result = c.Command("Runtime.evaluate", params, spot->SessionId);
+        } catch (const DevToolsError&) {
+            // A world of a document the frame has left: make a new one.
+            std::lock_guard lock(Page->Lock);
+            if (spot->Root || Page->Worlds.erase(FrameId) == 0)
+                throw;
+            continue;
+        }
+        const json object = result.value("result", json::object());
+        if (!object.contains("objectId") || result.contains("exceptionDetails"))
+            return nullptr;
+        return std::make_shared<DevToolsObject>(context, object["objectId"].get<std::string>(),
+                                                "Window");
+    }
+    return nullptr;
+}
+
+// A window handed out in one context (a frame of the page, its parent) is
+// moved into its own frame's context. When that is impossible (the frame is
+// gone), the handle stays where it was, and a frame of another origin then
+// refuses its document as the browser does.
+Variant WindowInItsOwnContext(const ContextPtr& Context, const std::string& ObjectId) {
+    auto here = std::make_shared<DevToolsObject>(Context, ObjectId, "Window");
+    try {
+        const json located = CallOn(Context, ObjectId, LocateFrame);
+        if (located.contains("exceptionDetails"))
+            return here;
+        const json where = located.value("result", json::object());
+        std::string frameId;
+        if (where.value("type", "") == "number") {
+            const std::int64_t up = where.value("value", std::int64_t{0});
+            frameId = Context->FrameId;
+            for (std::int64_t i = 0; i < up && !frameId.empty(); ++i) {
+                const std::optional<FrameSpot> spot = FindFrame(*Context->Page, frameId);
+                frameId = spot ? spot->ParentId : std::string();
+            }
+            if (up == 0)
+                return here;
+        } else if (const auto element = where.find("objectId"); element != where.end()) {
+            DevToolsConnection& c = *Context->Page->Connection;
+            try {
+                frameId =
+                    c.Command("DOM.describeNode", {{"objectId", *element}}, Context->SessionId)
+                        .value("node", json::object())
+                        .value("frameId", "");
+            } catch (const DevToolsError&) {
+            }
+            c.Post("Runtime.releaseObject", {{"objectId", *element}}, Context->SessionId);
+        }
+        if (frameId.empty())
+            return here;
+        if (auto own = FrameWindow(Context->Page, frameId))
+            return Variant(DispatchPtr(std::move(own)));
+    } catch (const DevToolsError&) {
+        // The frame went away while it was looked for.
+    }
+    return here;
+}
+
+Variant FromRemoteObject(const json& Object, const ContextPtr& Context) {
     const std::string type = Object.value("type", "undefined");
     if (type == "string")
         return Variant(Object.value("value", ""));
@@ -292,9 +408,12 @@ Variant FromRemoteObject(const json& Object, const std::shared_ptr<DevToolsPage>
     }
     if (Object.value("subtype", "") == "null")
         return Variant::Null();
-    if (const auto id = Object.find("objectId"); id != Object.end() && id->is_string())
-        return std::make_shared<DevToolsObject>(Page, id->get<std::string>(),
-                                                Object.value("className", "Object"));
+    if (const auto id = Object.find("objectId"); id != Object.end() && id->is_string()) {
+        const std::string className = Object.value("className", "Object");
+        if (className == "Window")
+            return WindowInItsOwnContext(Context, id->get<std::string>());
+        return std::make_shared<DevToolsObject>(Context, id->get<std::string>(), className);
+    }
     if (type == "symbol")
         return Variant(Object.value("description", ""));
     return Variant();
@@ -429,6 +548,13 @@ Variant DevToolsBrowser::Open(const std::string& Url, Milliseconds LoadTimeout) 
         }
         const std::string& session = page->SessionId;
         c.Command("Page.enable", json::object(), session);
+        // The answer's status of the page itself.
+        c.Command("Network.enable", json::object(), session);
+        // Frames of other sites run in processes of their own: their
+        // sessions are attached as they appear, so that they can be read.
+        c.Command("Target.setAutoAttach",
+                  {{"autoAttach", true}, {"waitForDebuggerOnStart", false}, {"flatten", true}},
+                  session);
         std::uint64_t seen = c.EventCount(session, "Page.loadEventFired");
         json navigated;
         try {
@@ -438,9 +564,34 @@ Variant DevToolsBrowser::Open(const std::string& Url, Milliseconds LoadTimeout) 
                 throw notLoaded();
             throw;
         }
-        if (const std::string error = navigated.value("errorText", ""); !error.empty())
+        page->MainFrameId = navigated.value("frameId", targetId);
+        const std::string loader = navigated.value("loaderId", "");
+        // An error answer shows the server's page (or the browser's own when
+        // it has no body): either way not the page asked for.
+        const auto checkAnswer = [&] {
+            for (const json& response : c.Events(session, "Network.responseReceived")) {
+                if (response.value("frameId", "") != page->MainFrameId ||
+                    (!loader.empty() && response.value("loaderId", "") != loader))
+                    continue;
+                const json answer = response.value("response", json::object());
+                const int status = answer.value("status", 0);
+                if (status >= 400) {
+                    const std::string text = answer.value("statusText", "");
+                    throw DevToolsError("the page answered HTTP " + std::to_string(status) +
+                                        (text.empty() ? "" : " " + text));
+                }
+            }
+        };
+        if (const std::string error = navigated.value("errorText", ""); !error.empty()) {
+            checkAnswer();
             throw DevToolsError(error);
+        }
+        auto context = std::make_shared<DevToolsContext>();
+        context->Page = page;
+        context->SessionId = session;
+        context->FrameId = page->MainFrameId;
         // A late load event of the blank document must not pass for the page's.
+        // The load event waits for every frame, those of other processes too.
         const std::string ready = Url == "about:blank"
                                       ? "document.readyState === 'complete' ? window : null"
                                       : "document.readyState === 'complete' && "
@@ -450,9 +601,12 @@ Variant DevToolsBrowser::Open(const std::string& Url, Milliseconds LoadTimeout) 
                 throw notLoaded();
             seen = c.EventCount(session, "Page.loadEventFired");
             const json result = c.Command("Runtime.evaluate", {{"expression", ready}}, session);
-            const Variant window = FromRemoteObject(result.value("result", json::object()), page);
-            if (window.IsObject())
+            const Variant window =
+                FromRemoteObject(result.value("result", json::object()), context);
+            if (window.IsObject()) {
+                checkAnswer();
                 return window;
+            }
         }
     } catch (const DevToolsError& e) {
         throw DevToolsError("Cannot open " + Url + ": " + e.what());
@@ -463,12 +617,15 @@ Variant DevToolsBrowser::Evaluate(const Variant& Window, const std::string& Expr
     const auto* object = dynamic_cast<const DevToolsObject*>(Window.ToObject().get());
     if (object == nullptr)
         throw DispatchError("Evaluate: the window does not belong to a browser page");
-    const auto& page = object->Page();
-    const json result = page->Connection->Command(
-        "Runtime.evaluate", {{"expression", Expression}, {"silent", true}}, page->SessionId);
+    const ContextPtr& context = object->Context();
+    json params{{"expression", Expression}, {"silent", true}};
+    if (context->ContextId != 0)
+        params["contextId"] = context->ContextId;
+    const json result =
+        context->Page->Connection->Command("Runtime.evaluate", params, context->SessionId);
     if (const auto details = result.find("exceptionDetails"); details != result.end())
         throw DispatchError("Evaluate: " + ReadException(*details).Text);
-    return FromRemoteObject(result.value("result", json::object()), page);
+    return FromRemoteObject(result.value("result", json::object()), context);
 }
 
 } // namespace larkspool

@@ -12,8 +12,14 @@
 //   all.item(i, 0)                         all[i] (the second argument is ignored)
 //   a Location's default value             its href
 // Reading a member that holds a function calls it without arguments, as the
-// automation interface did (createRange). A frame whose page comes from
-// another origin refuses its document with a DispatchError.
+// automation interface did (createRange).
+//
+// A window handed out (a frame, a parent) is a handle in that frame's own
+// context, so a frame whose page comes from another origin, in this process
+// or in another one, reads as any page. Only a frame that cannot be reached
+// at all keeps a handle in the page that handed it out: it refuses its
+// document with a DispatchError, and its location gives the address its
+// frame element holds.
 //
 // A tab stays open while any object of its page is alive; the browser itself
 // until the DevToolsBrowser is closed or destroyed. Objects that outlive the
@@ -64,8 +70,10 @@ public:
     DevToolsBrowser& operator=(const DevToolsBrowser&) = delete;
 
     // Loads Url in a new tab and returns the tab's window object once the
-    // page has loaded. A navigation error or a page that does not load in
-    // time raises a DevToolsError naming the address and the reason.
+    // page and all its frames have loaded. A navigation error, a page that
+    // does not load in time, or an answer with an error status (400 and up,
+    // after redirects) raises a DevToolsError naming the address and the
+    // reason ("the page answered HTTP 404 Not Found").
     Variant Open(const std::string& Url);
     Variant Open(const std::string& Url, std::chrono::milliseconds LoadTimeout);
 

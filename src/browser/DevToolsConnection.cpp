@@ -344,6 +344,10 @@ void DevToolsConnection::Dispatch(const std::string& Message) {
         else if (name == "Browser.downloadProgress")
             FDownloads[params.value("guid", std::string())].second =
                 params.value("state", std::string());
+        // Only documents: a page's pictures and scripts would pile up.
+        if (name == "Target.attachedToTarget" ||
+            (name == "Network.responseReceived" && params.value("type", "") == "Document"))
+            session->second.Kept[name].push_back(params);
         if (name == "Inspector.targetCrashed")
             session->second.Ended = "its page crashed";
     }
@@ -466,6 +470,16 @@ bool DevToolsConnection::WaitForEvent(const std::string& SessionId, const std::s
             return last != FSessions.end() && last->second.Counts[Method] > After;
         }
     }
+}
+
+std::vector<nlohmann::json> DevToolsConnection::Events(const std::string& SessionId,
+                                                       const std::string& Method) const {
+    std::lock_guard lock(FLock);
+    const auto session = FSessions.find(SessionId);
+    if (session == FSessions.end())
+        return {};
+    const auto kept = session->second.Kept.find(Method);
+    return kept == session->second.Kept.end() ? std::vector<nlohmann::json>{} : kept->second;
 }
 
 std::vector<std::pair<std::string, std::string>> DevToolsConnection::Downloads() const {

@@ -80,6 +80,12 @@ public:
     bool WaitForEvent(const std::string& SessionId, const std::string& Method, std::uint64_t After,
                       Clock::time_point Deadline);
 
+    // The parameters of the events a page needs later, in order of arrival,
+    // on a watched session: Target.attachedToTarget (frames of other
+    // processes) and Network.responseReceived of documents (answer status).
+    std::vector<nlohmann::json> Events(const std::string& SessionId,
+                                       const std::string& Method) const;
+
     // The downloads seen while the browser's own events are watched: address
     // and last state (inProgress, completed, canceled).
     std::vector<std::pair<std::string, std::string>> Downloads() const;
@@ -96,6 +102,7 @@ public:
 private:
     struct SessionEvents {
         std::map<std::string, std::uint64_t> Counts;
+        std::map<std::string, std::vector<nlohmann::json>> Kept; // see Events
         std::string Ended; // why the session ended; empty while it lives
     };
 

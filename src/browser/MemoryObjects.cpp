@@ -274,7 +274,7 @@ ObjectPtr MakeWindow(const MemoryPage& Page, const ObjectPtr& Parent) {
     // browser, so a navigation written through either reads back from both.
     const ObjectPtr location = MakeLocation(Page.Url);
     window->SetProperty("location", location, false);
-    if (Parent && Page.CrossOrigin)
+    if (Parent && Page.Unreadable)
         window->SetMethod("document", 0, 0, [](const std::vector<Variant>&) -> Variant {
             throw DispatchError("Access is denied (the frame's page comes from another origin)");
         });
@@ -334,6 +334,8 @@ MemoryPage PageFromJson(const nlohmann::json& J, const std::string& Path) {
             page.Preamble = ReadValue<std::string>(value, path);
         else if (key == "crossOrigin")
             page.CrossOrigin = ReadValue<bool>(value, path);
+        else if (key == "unreadable")
+            page.Unreadable = ReadValue<bool>(value, path);
         else if (key == "links") {
             std::size_t i = 0;
             for (const auto& item : ArrayAt(value, path)) {

@@ -14,7 +14,10 @@
 // Selection: createRange() -> an object with text
 // Collections: Length, Item(i); All also takes Item(i, 0)
 //
-// A frame marked cross-origin refuses its document, as a browser does.
+// A frame whose page comes from another origin reads as any frame, as both
+// bridges read it in its own context; a frame marked unreadable (one the
+// browser side cannot reach: gone, or refused) refuses its document, and
+// its location still gives its address, as the bridges' fallback does.
 
 #include "browser/Variant.h"
 
@@ -104,9 +107,12 @@ struct MemoryPage {
     std::vector<Link> Links;
     std::vector<std::string> Images;
     std::vector<MemoryPage> Frames;
-    // For a frame: its page comes from another origin, so its document is
-    // refused. Ignored on the top page.
+    // For a frame: its page comes from another origin. It reads as any
+    // frame; kept so fixtures say what they stand for.
     bool CrossOrigin = false;
+    // For a frame: the browser side cannot read it, so its document is
+    // refused. Ignored on the top page, which is always handed out.
+    bool Unreadable = false;
 };
 
 // The window showing Top, its frames built from Top.Frames.
@@ -115,7 +121,7 @@ DispatchPtr MakeMemoryWindow(const MemoryPage& Top);
 // The same description as JSON:
 //   {"url", "title", "selection", "characterSet", "html", "preamble",
 //    "links": [{"href", "text"}], "images": ["..."], "frames": [{...}],
-//    "crossOrigin": false}
+//    "crossOrigin": false, "unreadable": false}
 // Missing keys take the defaults above; unknown keys and values of the wrong
 // type are refused. Errors are std::runtime_error naming the source and the
 // JSON library's message.

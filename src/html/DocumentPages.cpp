@@ -2,6 +2,7 @@
 
 #include "html/HtmlParser.h"
 #include "html/PageEncoding.h"
+#include "lister/Lister.h"
 #include "platform/AtomicFile.h"
 #include "tools/ProcessValues.h"
 #include "tools/UrlHelpers.h"
@@ -46,6 +47,7 @@ void SaveDocumentPages(TLister& List, const Variant& BrowserWindow) {
     SaveDocument(List, BrowserWindow.Get("parent").Get("document"), OutputFolder + "INDEX.HTML",
                  [] { return StartPageURL; });
 
+    std::string unread;
     const Variant frames = BrowserWindow.Get("parent").Get("frames");
     const std::int64_t count = frames.Get("Length").ToInteger();
     for (std::int64_t i = 0; i < count; ++i) {
@@ -54,10 +56,20 @@ void SaveDocumentPages(TLister& List, const Variant& BrowserWindow) {
         const std::size_t item = static_cast<std::size_t>(i) + 1;
         if (item >= List.Pages().size() || List.Pages()[item].State != stFromDocument)
             break;
-        const Variant document = frames.Call("Item", {Variant(i)}).Get("document");
-        SaveDocument(List, document, OutputFolder + List.Pages()[item].FileName,
-                     [&] { return document.Get("URL").ToText(); });
+        // A frame the browser side cannot read is left on the server (the
+        // copy's frame keeps its address), and the other frames are saved.
+        const std::optional<Variant> document = FrameDocument(frames.Call("Item", {Variant(i)}));
+        if (!document) {
+            List.SetStateOf(phPages, item, stSkipped);
+            unread += (unread.empty() ? "" : ", ") + List.Pages()[item].URL;
+            continue;
+        }
+        SaveDocument(List, *document, OutputFolder + List.Pages()[item].FileName,
+                     [&] { return document->Get("URL").ToText(); });
     }
+    if (!unread.empty())
+        throw DispatchError("the browser could not read the frame " + unread +
+                            ", so the copy shows it from the server");
 }
 
 } // namespace larkspool

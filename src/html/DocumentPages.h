@@ -12,8 +12,11 @@ namespace larkspool {
 // "INDEX.HTML" and of frame i as the file of List.Pages()[i + 1], each replaced
 // atomically, and adds the link-tag targets of each document as style sheets
 // (resolved against StartPageURL, or against the frame page's own address).
-// A document without an "HTML" element gets no file. Browser and file errors
-// propagate.
+// A document without an "HTML" element gets no file. A frame whose document
+// the browser side cannot read gets no file either: its item becomes
+// stSkipped (so the copy's frame keeps the server's address), the other
+// frames are written, and a DispatchError naming the unread frames' addresses
+// is raised at the end. Other browser and file errors propagate.
 void SaveDocumentPages(TLister& List, const Variant& BrowserWindow);
 
 } // namespace larkspool

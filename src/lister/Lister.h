@@ -18,12 +18,17 @@
 #include "lister/LocalNames.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 namespace larkspool {
+
+// A frame window's document, or nothing when the browser side cannot read
+// it (a frame it cannot reach); the frame is still listed by its location.
+std::optional<Variant> FrameDocument(const Variant& Frame);
 
 class TLister {
 public:

@@ -11,6 +11,7 @@
 #include "tools/Words.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace larkspool {
 
@@ -26,6 +27,14 @@ std::vector<std::string> LowerWords(const std::string& Text) {
 }
 
 } // namespace
+
+std::optional<Variant> FrameDocument(const Variant& Frame) {
+    try {
+        return Frame.Get("document");
+    } catch (const DispatchError&) {
+        return std::nullopt;
+    }
+}
 
 TLister::TLister(const Variant& Window) {
     FPhase = phPages;
@@ -49,7 +58,10 @@ TLister::TLister(const Variant& Window) {
         const Variant frame = frames().Call("Item", {Variant(i)});
         TListerItem item;
         item.URL = frame.Get("location").ToText();
-        item.Title = frame.Get("document").Get("Title").ToText();
+        // A frame the browser side cannot read is listed by its address all
+        // the same; writing the frames leaves it on the server and says so.
+        if (const std::optional<Variant> document = FrameDocument(frame))
+            item.Title = document->Get("Title").ToText();
         item.FileName = MakeUniqueName(FileNameOf(item.URL));
         item.State = stFromDocument;
         Append(phPages, std::move(item));
@@ -64,7 +76,9 @@ TLister::TLister(const Variant& Window) {
     };
     addPicturesOf(Window.Get("parent").Get("document"));
     for (std::int64_t i = 0; i < frames().Get("Length").ToInteger(); ++i)
-        addPicturesOf(frames().Call("Item", {Variant(i)}).Get("document"));
+        if (const std::optional<Variant> document =
+                FrameDocument(frames().Call("Item", {Variant(i)})))
+            addPicturesOf(*document);
 }
 
 void TLister::AddLink(const std::string& Address, const std::string& Title) {

@@ -77,10 +77,18 @@ class DevToolsTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         Other = std::make_unique<LocalServer>([](httplib::Server& S) {
-            Page(S, "/cross.htm", "<title>Elsewhere</title><p>another origin</p>");
+            Page(S, "/cross.htm",
+                 "<title>Elsewhere</title><p>another origin</p><a href=\"far.htm\">Far</a>"
+                 "<img src=\"/pic.gif\"><iframe src=\"/inner.htm\"></iframe>");
+            Page(S, "/inner.htm", "<title>Inner</title><p>inside the other origin</p>");
+            Page(S, "/pic.gif", Gif, "image/gif");
         });
+        // 127.0.0.1 on another port: another origin of the same site, so
+        // the same process. localhost: another site, so another process.
         const std::string crossUrl = Other->Url("/cross.htm");
-        Site = std::make_unique<LocalServer>([crossUrl](httplib::Server& S) {
+        const std::string otherSiteUrl =
+            "http://localhost:" + std::to_string(Other->Port()) + "/cross.htm";
+        Site = std::make_unique<LocalServer>([crossUrl, otherSiteUrl](httplib::Server& S) {
             Page(S, "/index.htm",
                  "<!DOCTYPE html><html><head><title> Test page </title></head><body>"
                  "<p id=\"words\">Some chosen words here</p>"
@@ -88,7 +96,8 @@ protected:
                  "<img src=\"pic.gif\"><img src=\"/img/two.gif\">"
                  "<iframe src=\"left.htm\"></iframe><iframe src=\"right.htm\"></iframe>"
                  "<iframe src=\"" +
-                     crossUrl + "\"></iframe></body></html>");
+                     crossUrl + "\"></iframe><iframe src=\"" + otherSiteUrl +
+                     "\"></iframe></body></html>");
             Page(S, "/left.htm", "<title>Left</title><img src=\"pic.gif\">");
             Page(S, "/right.htm", "<title>Right</title><p>right</p>");
             // "Привет" in windows-1251, declared only in the markup.
@@ -159,7 +168,7 @@ TEST_F(DevToolsTest, PageAndFrameChains) {
     EXPECT_EQ(listed.Rows[1].Text, "Second one");
 
     const Variant frames = w.Get("parent").Get("frames");
-    ASSERT_EQ(frames.Get("Length").ToInteger(), 3);
+    ASSERT_EQ(frames.Get("Length").ToInteger(), 4);
     const char* names[] = {"left", "right"};
     for (int i = 0; i < 2; ++i) {
         const std::string url = Site->Url("/" + std::string(names[i]) + ".htm");
@@ -172,13 +181,35 @@ TEST_F(DevToolsTest, PageAndFrameChains) {
     EXPECT_EQ(left.Get("Images").Call("Item", {0}).Get("src").ToText(), Site->Url("/pic.gif"));
     EXPECT_EQ(left.Get("All").Call("Item", {0, 0}).Get("tagName").ToText(), "HTML");
 
-    const Variant cross = frames.Call("Item", {2});
-    EXPECT_EQ(ErrorOf([&] { (void)cross.Get("document").Get("Title"); }),
-              "Member 'document' of object 'Window': Access is denied (the frame's page comes "
-              "from another origin)");
-    EXPECT_THAT(ErrorOf([&] { (void)cross.Get("DOCUMENT"); }), HasSubstr("'DOCUMENT'"));
-    EXPECT_THAT(ErrorOf([&] { (void)frames.Call("Item", {3}); }),
-                HasSubstr("'Item' of object 'Window' index 3 is out of range (0 to 2)"));
+    EXPECT_THAT(ErrorOf([&] { (void)frames.Call("Item", {4}); }),
+                HasSubstr("'Item' of object 'Window' index 4 is out of range (0 to 3)"));
+
+    // Frames of another origin read as any frame: in the same process, and
+    // in a process of their own (another site).
+    const std::string crossUrls[] = {Other->Url("/cross.htm"),
+                                     "http://localhost:" + std::to_string(Other->Port()) +
+                                         "/cross.htm"};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(crossUrls[i]);
+        const Variant cross = frames.Call("Item", {2 + i});
+        EXPECT_EQ(cross.Get("location").ToText(), crossUrls[i]);
+        const Variant doc = cross.Get("DOCUMENT");
+        EXPECT_EQ(doc.Get("Title").ToText(), "Elsewhere");
+        EXPECT_EQ(doc.Get("URL").ToText(), crossUrls[i]);
+        EXPECT_EQ(doc.Get("links").Call("Item", {0}).Get("href").ToText(),
+                  crossUrls[i].substr(0, crossUrls[i].rfind('/')) + "/far.htm");
+        EXPECT_EQ(doc.Get("Images").Get("Length").ToInteger(), 1);
+        EXPECT_THAT(doc.Get("All").Call("Item", {0, 0}).Get("outerHTML").ToText(),
+                    HasSubstr("another origin"));
+        // Its parent is the top page again, readable from there.
+        EXPECT_EQ(cross.Get("parent").Get("document").Get("Title").ToText(), "Test page");
+        // And a frame of its own, reached through it.
+        const Variant inner = cross.Get("frames").Call("Item", {0});
+        EXPECT_EQ(inner.Get("document").Get("Title").ToText(), "Inner");
+        EXPECT_EQ(inner.Get("parent").Get("document").Get("Title").ToText(), "Elsewhere");
+        EXPECT_EQ(inner.Get("parent").Get("parent").Get("document").Get("Title").ToText(),
+                  "Test page");
+    }
 
     // Misuse names the member.
     EXPECT_EQ(ErrorOf([&] { (void)d.Get("NoSuchThing"); }),
@@ -211,6 +242,17 @@ TEST_F(DevToolsTest, LoadingNavigationAndFailures) {
     const std::string refused = "http://127.0.0.1:" + std::to_string(check::UnusedPort()) + "/";
     EXPECT_EQ(ErrorOf([&] { Browser->Open(refused); }),
               "Cannot open " + refused + ": net::ERR_CONNECTION_REFUSED");
+    // An error answer is not the page, after redirects too.
+    EXPECT_EQ(ErrorOf([&] { Browser->Open(Site->Url("/status/404")); }),
+              "Cannot open " + Site->Url("/status/404") + ": the page answered HTTP 404 Not Found");
+    const std::string redirected = Site->Url("/redirect?to=" + Site->Url("/status/500"));
+    EXPECT_EQ(ErrorOf([&] { Browser->Open(redirected); }),
+              "Cannot open " + redirected + ": the page answered HTTP 500 Internal Server Error");
+    EXPECT_EQ(Browser->Open(Site->Url("/redirect?to=" + Site->Url("/plain")))
+                  .Get("document")
+                  .Get("URL")
+                  .ToText(),
+              Site->Url("/plain"));
     const std::string stalled = Site->Url("/stall");
     EXPECT_EQ(ErrorOf([&] { Browser->Open(stalled, std::chrono::milliseconds(500)); }),
               "Cannot open " + stalled + ": the page did not finish loading within 500 ms");

@@ -26,7 +26,7 @@ const std::string LeftUrl = "http://example.test/site/left.htm";
 
 // The same page as fixtures/frameset.json.
 MemoryPage SamplePage() {
-    MemoryPage top, left, right;
+    MemoryPage top, left, right, gone;
     left.Url = LeftUrl;
     left.Title = "Left";
     left.Html = "<HTML><HEAD><LINK rel=stylesheet href=\"left.css\"></HEAD>"
@@ -35,6 +35,10 @@ MemoryPage SamplePage() {
     right.Url = "http://other.test/right.htm";
     right.Title = "Right";
     right.CrossOrigin = true;
+    gone.Url = "http://gone.test/ad.htm";
+    gone.Title = "Gone";
+    gone.CrossOrigin = true;
+    gone.Unreadable = true;
     top.Url = TopUrl;
     top.Title = "  Frameset page  ";
     top.Selection = "chosen words";
@@ -46,7 +50,7 @@ MemoryPage SamplePage() {
     top.Links = {{"http://example.test/site/a.htm", "First"},
                  {"mailto:someone@example.test", "Mail"}};
     top.Images = {"http://example.test/site/logo.gif"};
-    top.Frames = {left, right};
+    top.Frames = {left, right, gone};
     return top;
 }
 
@@ -128,7 +132,7 @@ TEST(MemoryWindow, AllGivesTagNameAndOuterHtml) {
 
 TEST(MemoryWindow, FrameChains) {
     const Variant w = Window();
-    ASSERT_EQ(w.Get("parent").Get("frames").Get("Length").ToInteger(), 2);
+    ASSERT_EQ(w.Get("parent").Get("frames").Get("Length").ToInteger(), 3);
     const Variant f = w.Get("parent").Get("frames").Call("Item", {0});
     const Variant d = f.Get("document");
     EXPECT_EQ(f.Get("location").ToText(), LeftUrl);
@@ -146,15 +150,22 @@ TEST(MemoryWindow, FrameChains) {
     EXPECT_EQ(outer.Get("frames").Call("Item", {0}).Get("parent"), outer);
 }
 
-TEST(MemoryWindow, CrossOriginFrameRefusesItsDocumentNamingTheMember) {
+TEST(MemoryWindow, CrossOriginFrameReadsAsAnyFrame) {
     const Variant f = Window().Get("frames").Call("Item", {1});
     EXPECT_EQ(f.Get("location").ToText(), "http://other.test/right.htm");
+    EXPECT_EQ(f.Get("Document").Get("Title").ToText(), "Right");
+    EXPECT_EQ(f.Get("Document").Get("URL").ToText(), "http://other.test/right.htm");
+}
+
+TEST(MemoryWindow, UnreadableFrameRefusesItsDocumentButTellsItsAddress) {
+    const Variant f = Window().Get("frames").Call("Item", {2});
+    EXPECT_EQ(f.Get("location").ToText(), "http://gone.test/ad.htm");
     EXPECT_EQ(ErrorOf([&] { (void)f.Get("Document").Get("Title"); }),
               "Member 'Document' of object 'Window': Access is denied (the frame's page comes "
               "from another origin)");
     // The flag means nothing on the top page, which the browser always hands out.
     MemoryPage top = SamplePage();
-    top.CrossOrigin = true;
+    top.Unreadable = true;
     EXPECT_EQ(Window(top).Get("document").Get("Title").ToText(), "  Frameset page  ");
 }
 

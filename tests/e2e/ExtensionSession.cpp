@@ -6,7 +6,10 @@
 // test has driven the program's windows by then), checks that the browser
 // downloaded the file handed to it and that the extension's session ended
 // without a failure, and closes the browser.
+// A page without list items is saved with nothing selected; DOWNLOADS_WANTED
+// (1 when not given) is how many files the browser must have downloaded.
 //   larkspool-extension-session EXTENSION_DIR HOST PAGE_URL SETTINGS_FILE DOWNLOADS DONE_FILE
+//       [DOWNLOADS_WANTED]
 #include "browser/DevToolsBrowser.h"
 
 #include <nlohmann/json.hpp>
@@ -55,11 +58,12 @@ template <typename Condition> bool WaitUntil(Condition Done, std::chrono::second
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 7) {
+    if (argc != 7 && argc != 8) {
         std::fprintf(stderr, "usage: larkspool-extension-session EXTENSION_DIR HOST PAGE_URL "
-                             "SETTINGS_FILE DOWNLOADS DONE_FILE\n");
+                             "SETTINGS_FILE DOWNLOADS DONE_FILE [DOWNLOADS_WANTED]\n");
         return 2;
     }
+    const std::size_t downloadsWanted = argc == 8 ? std::stoul(argv[7]) : 1;
     const fs::path extension = fs::absolute(argv[1]);
     const std::string host = fs::absolute(argv[2]).string(), page = argv[3];
     const fs::path settings = argv[4], downloads = fs::absolute(argv[5]), done = argv[6];
@@ -92,6 +96,7 @@ int main(int argc, char** argv) {
             browser
                 .Evaluate(window,
                           "(() => { const items = document.querySelectorAll('li');"
+                          " if (items.length < 5) return '';"
                           " const range = document.createRange();"
                           " range.setStartBefore(items[0]); range.setEndAfter(items[4]);"
                           " getSelection().removeAllRanges(); getSelection().addRange(range);"
@@ -99,8 +104,43 @@ int main(int argc, char** argv) {
                 .ToText();
         std::printf("selected: %s\n", selected.c_str());
 
-        // The toolbar button, on the page's tab (the extension may still be
-        // starting its service worker).
+        // The extension's service worker, once its listeners are in place:
+        // the browser accepts a press of the button before that and drops
+        // it, which a busy machine (the worker starting slowly) made happen.
+        std::string worker, session;
+        const auto evaluate = [&](const std::string& Expression) {
+            return browser
+                .Command("Runtime.evaluate", {{"expression", Expression}, {"returnByValue", true}},
+                         session)
+                .value("result", json::object())
+                .value("value", json());
+        };
+        const bool listening = WaitUntil(
+            [&] {
+                try {
+                    if (session.empty()) {
+                        worker = FindTarget(browser, "service_worker", "chrome-extension://" + id);
+                        if (worker.empty())
+                            return false;
+                        session = browser
+                                      .Command("Target.attachToTarget",
+                                               {{"targetId", worker}, {"flatten", true}})
+                                      .value("sessionId", "");
+                    }
+                    return evaluate("typeof chrome === 'object' && !!chrome.action &&"
+                                    " chrome.action.onClicked.hasListeners()") == json(true);
+                } catch (const std::exception&) {
+                    session.clear(); // a worker that was replaced: look again
+                    return false;
+                }
+            },
+            std::chrono::seconds(120));
+        if (!listening)
+            throw std::runtime_error(
+                "the extension's service worker never listened for the button");
+        std::printf("extension ready\n");
+
+        // The toolbar button, on the page's tab.
         const std::string tab = FindTarget(browser, "tab", page);
         const std::string target = FindTarget(browser, "page", page);
         if (tab.empty() || target.empty())
@@ -121,35 +161,29 @@ int main(int argc, char** argv) {
         if (!triggered)
             throw std::runtime_error("the extension's button could not be pressed: " + problem);
         std::printf("triggered\n");
+        // The press reached the extension: a save began.
+        if (!WaitUntil([&] { return evaluate("globalThis.larkspoolStartedSessions") == json(1); },
+                       std::chrono::seconds(30)))
+            throw std::runtime_error("the extension did not start a save for the button");
+        std::printf("save started\n");
 
         if (!WaitUntil([&] { return fs::exists(done); }, std::chrono::seconds(240)))
             throw std::runtime_error("the test never finished with the windows");
         int failures = 0;
-        if (!browser.WaitForDownloads(1, std::chrono::seconds(30)) ||
-            browser.DownloadsCompleted() < 1) {
+        if (downloadsWanted > 0 &&
+            (!browser.WaitForDownloads(downloadsWanted, std::chrono::seconds(30)) ||
+             browser.DownloadsCompleted() < downloadsWanted)) {
             std::printf("FAIL: the browser did not download the file handed to it\n");
             ++failures;
         }
         // How the extension's sessions ended, read in its service worker.
-        const std::string worker =
-            FindTarget(browser, "service_worker", "chrome-extension://" + id);
-        if (worker.empty())
-            throw std::runtime_error("the extension's service worker is not running");
-        const std::string session =
-            browser.Command("Target.attachToTarget", {{"targetId", worker}, {"flatten", true}})
-                .value("sessionId", "");
         // The program ends a moment after its windows close (longer under
         // the sanitizers); the session ends with it.
         std::string ended;
         WaitUntil(
             [&] {
-                ended = browser
-                            .Command("Runtime.evaluate",
-                                     {{"expression",
-                                       "JSON.stringify(globalThis.larkspoolEndedSessions)"},
-                                      {"returnByValue", true}},
-                                     session)["result"]
-                            .value("value", "");
+                ended = evaluate("JSON.stringify(globalThis.larkspoolEndedSessions)")
+                            .get<std::string>();
                 return ended != "[]";
             },
             std::chrono::seconds(30));

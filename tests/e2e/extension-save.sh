@@ -53,7 +53,11 @@ EOF
   "$work/done" >"$work/driver.txt" 2>&1 &
 driver=$!
 
-
+# The window is looked for once the extension has taken the button press.
+until grep -q "^save started" "$work/driver.txt"; do
+  kill -0 "$driver" 2>/dev/null || fail "the extension did not start the save"
+  sleep 0.1
+done
 start=$(window "^Larkspool: Menu$" "$driver") || fail "the program's window did not open"
 sleep 0.5
 import -window "$start" "$screens/extension-link-window.png"
@@ -83,4 +87,34 @@ grep -q 'Only for those who know the password' "$copy/diary.html" || fail "the p
 grep -q "URL=${url}menu.html" "$copy/Menu.URL" || fail "the shortcut names another page"
 ls "$copy" | grep -q 'DO NOT OPEN' && fail "the warning file was left behind"
 [ -s "$work/downloads/checklist.zip" ] || fail "the browser's download is missing"
+
+# A frameset whose second frame comes from another site (localhost against
+# 127.0.0.1: another process of the browser): the extension answers in that
+# frame too, both frames are stored and the copy's frameset points at them.
+rm -f "$work/done"
+"$session_bin" "$extension" "$app" "${url}frames/index.html" "$work/registry.reg" \
+  "$work/downloads2" "$work/done" 0 >"$work/driver.txt" 2>&1 &
+driver=$!
+until grep -q "^save started" "$work/driver.txt"; do
+  kill -0 "$driver" 2>/dev/null || fail "frames: the extension did not start the save"
+  sleep 0.1
+done
+start=$(window "^Larkspool: Marsh frames$" "$driver") || fail "frames: the program's window did not open"
+xdotool windowfocus --sync "$start"
+xdotool key alt+s
+frames="$work/out/Marsh frames"
+for _ in $(seq 600); do
+  [ -s "$frames/lkspl.log" ] && ! xdotool search --onlyvisible --name "^Marsh frames$" >/dev/null 2>&1 && break
+  sleep 0.1
+done
+[ -s "$frames/lkspl.log" ] || fail "frames: the save did not finish"
+touch "$work/done"
+code=0; wait "$driver" || code=$?
+driver=""
+[ "$code" -eq 0 ] || fail "frames: the browser's side reported a problem"
+for f in INDEX.HTML local.html other.html site.css print.css reed.svg heron.svg; do
+  [ -s "$frames/$f" ] || fail "frames: $f was not saved"
+done
+grep -q 'Served from another site' "$frames/other.html" || fail "frames: the other site's frame holds something else"
+grep -q '<frame src="other.html">' "$frames/INDEX.HTML" || fail "frames: the frameset does not point at the other site's frame"
 echo "1 passed, 0 failed"

@@ -46,6 +46,30 @@ for page in "$copy"/*.html "$copy/INDEX.HTML"; do
   done < <(grep -oE '(href|src)="[^"]*"' "$page" | sed -E 's/^[a-z]+="//; s/"$//')
 done
 
+# A frameset whose second frame comes from another site (localhost against
+# 127.0.0.1, so another origin in another browser process): both frames are
+# stored, the copy's frameset points at them, and their pictures and style
+# sheets are fetched from their own sites.
+"$save" "${url}frames/index.html" --folder "$work" --subfolder frames --quiet --links none \
+  --pictures >"$work/frames.txt" 2>&1 || { cat "$work/frames.txt"; fail "frames save: exit $?"; }
+frames="$work/frames"
+for f in INDEX.HTML local.html other.html site.css print.css reed.svg heron.svg; do
+  [ -s "$frames/$f" ] || fail "frames: $f was not saved"
+done
+grep -q 'Served from another site' "$frames/other.html" || fail "the other site's frame holds something else"
+grep -q '<frame src="other.html">' "$frames/INDEX.HTML" || fail "the frameset does not point at the other site's frame"
+grep -q '<frame src="local.html">' "$frames/INDEX.HTML" || fail "the frameset does not point at its own frame"
+# Started inside the other site's frame, its own links are listed.
+"$save" "${url}frames/index.html" --frame 1 --list-links >"$work/frame-links.txt" ||
+  fail "listing the other site's frame: exit $?"
+grep -q 'birds.html Birds of the marsh' "$work/frame-links.txt" || fail "the other site's frame's links"
+# A start page the server answers with an error is not saved.
+code=0; "$save" "${url}no-such-page.html" --folder "$work" --subfolder missing-page \
+  >"$work/missing.txt" 2>&1 || code=$?
+[ "$code" -eq 3 ] || fail "a start page answered 404 gave exit $code"
+grep -q 'answered HTTP 404 Not Found' "$work/missing.txt" || fail "the 404 was not reported"
+[ ! -e "$work/missing-page" ] || fail "something was saved of the 404 page"
+
 # Save again into the same folder, from the same address, with --reuse: the
 # downloaded pages are taken over, neither fetched nor rewritten (same inode),
 # and every page reads exactly as before.

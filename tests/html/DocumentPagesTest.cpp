@@ -2,10 +2,28 @@
 
 #include "lister/ListerFixture.h"
 
+#include <gmock/gmock.h>
+
+#include <filesystem>
+#include <functional>
+
 using namespace larkspool;
 using DocumentPages = larkspool::check::ListerTest;
 
 using larkspool::check::URLs;
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& Action) {
+    try {
+        Action();
+    } catch (const DispatchError& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+} // namespace
 
 TEST_F(DocumentPages, MainPageAloneIsItsRootMarkupAndItsStylesheets) {
     StartPageURL = Page.Url;
@@ -55,14 +73,40 @@ TEST_F(DocumentPages, PageInALegacyCharsetIsStoredInIt) {
                                       "\xCC\xE8\xF0 &#9829;</body></html>");
 }
 
-TEST_F(DocumentPages, RefusedFrameDocumentIsAnError) {
+TEST_F(DocumentPages, UnreadableFrameIsLeftOnTheServerAndTheOthersAreWritten) {
     StartPageURL = Page.Url;
-    Page.Html = "<html></html>";
+    Page.Html = "<html><frameset><frame src=\"http://elsewhere.test/f.htm\">"
+                "<frame src=\"g.htm\"></frameset></html>";
+    MemoryPage frame, next;
+    frame.Url = "http://elsewhere.test/f.htm";
+    frame.Html = "<html><head><link href=f.css></head></html>";
+    frame.CrossOrigin = true;
+    next.Url = "http://site.test/docs/g.htm";
+    next.Html = "<html><head><link href=g.css></head></html>";
+    Page.Frames = {frame, next};
+    TLister& list = Make();
+    Page.Frames[0].Unreadable = true; // the frame went away after the list was made
+    EXPECT_THAT(
+        ErrorOf([&] { SaveDocumentPages(list, Variant(MakeMemoryWindow(Page))); }),
+        ::testing::HasSubstr("the browser could not read the frame http://elsewhere.test/f.htm"));
+    EXPECT_EQ(ReadFile("INDEX.HTML"), "\xEF\xBB\xBF" + Page.Html);
+    EXPECT_FALSE(std::filesystem::exists(OutputFolder + "f.htm"));
+    EXPECT_EQ(list.Pages()[1].State, stSkipped);
+    EXPECT_EQ(ReadFile("g.htm"), "\xEF\xBB\xBF" + next.Html);
+    EXPECT_EQ(list.Pages()[2].State, stFromDocument);
+    EXPECT_EQ(URLs(list.Stylesheets()), (std::vector<std::string>{"http://site.test/docs/g.css"}));
+}
+
+TEST_F(DocumentPages, FrameOfAnotherOriginIsWrittenAsAnyFrame) {
+    StartPageURL = Page.Url;
+    Page.Html = "<html><frameset><frame src=\"http://elsewhere.test/f.htm\"></frameset></html>";
     MemoryPage frame;
     frame.Url = "http://elsewhere.test/f.htm";
+    frame.Html = "<html><head><meta charset=utf-8><link href=f.css></head></html>";
+    frame.CrossOrigin = true;
     Page.Frames = {frame};
     TLister& list = Make();
-    Page.Frames[0].CrossOrigin = true; // the frame navigated away after the list was made
-    EXPECT_THROW(SaveDocumentPages(list, Variant(MakeMemoryWindow(Page))), DispatchError);
-    EXPECT_EQ(ReadFile("INDEX.HTML"), "\xEF\xBB\xBF<html></html>"); // written before the failure
+    SaveDocumentPages(list, Variant(MakeMemoryWindow(Page)));
+    EXPECT_EQ(ReadFile("f.htm"), frame.Html);
+    EXPECT_EQ(URLs(list.Stylesheets()), (std::vector<std::string>{"http://elsewhere.test/f.css"}));
 }

@@ -32,11 +32,37 @@ TEST_F(Gathering, CreateListsMainPageFramesAndTheirPicturesInOrder) {
 }
 
 TEST_F(Gathering, FailingBrowserCallEndsCreate) {
-    MemoryPage frame;
-    frame.Url = "http://elsewhere.test/ad.htm";
-    frame.CrossOrigin = true;
-    Page.Frames = {frame};
-    EXPECT_THROW(Make(), DispatchError);
+    const auto window = AsMemoryObject(MakeMemoryWindow(Page));
+    window->SetMethod("document", 0, 0, [](const std::vector<Variant>&) -> Variant {
+        throw DispatchError("the page is gone");
+    });
+    EXPECT_THROW(TLister{Variant(DispatchPtr(window))}, DispatchError);
+}
+
+TEST_F(Gathering, FramesOfAnotherOriginAreListedAndTheUnreadableByAddress) {
+    MemoryPage ad, gone, after;
+    ad.Url = "http://elsewhere.test/ad.htm";
+    ad.Title = "Advert";
+    ad.CrossOrigin = true;
+    ad.Images = {"http://elsewhere.test/banner.gif"};
+    gone.Url = "http://vanished.test/map.htm";
+    gone.Title = "Map";
+    gone.Images = {"http://vanished.test/tile.gif"};
+    gone.Unreadable = true;
+    after.Url = "http://site.test/docs/after.htm";
+    after.Title = "After";
+    after.Images = {"http://site.test/after.gif"};
+    Page.Frames = {ad, gone, after};
+    TLister& list = Make();
+    ASSERT_EQ(list.Pages().size(), 4u);
+    EXPECT_EQ(list.Pages()[1].Title, "Advert");
+    EXPECT_EQ(list.Pages()[2].URL, "http://vanished.test/map.htm");
+    EXPECT_EQ(list.Pages()[2].Title, "");
+    EXPECT_EQ(list.Pages()[2].FileName, "map.htm");
+    EXPECT_EQ(list.Pages()[2].State, stFromDocument);
+    EXPECT_EQ(list.Pages()[3].Title, "After");
+    EXPECT_EQ(URLs(list.Pictures()), (std::vector<std::string>{"http://elsewhere.test/banner.gif",
+                                                               "http://site.test/after.gif"}));
 }
 
 TEST_F(Gathering, LinksAreRefusedAsMailtoOrKnownPages) {
