@@ -27,6 +27,7 @@ check_hostile_copy() {
     [ -s "$copy/$f" ] || fail "$f was not saved"
   done
   grep -q 'This page came over https' "$copy/secure.html" || fail "the https page is not stored"
+  grep -lq 'Framed from another site' "$copy"/*.htm* || fail "the frame of another site is not stored"
   # The page and picture with 300-byte names are stored under shorter names.
   [ "$(ls "$copy" | grep -ic '^[0-9]*llll.*\.html$')" -ge 2 ] || fail "the long-named pages were lost"
   ls "$copy" | grep -iq '^llll.*\.svg$' || fail "the long-named picture was lost"
