@@ -1,6 +1,7 @@
 // The Start and Cancel buttons: from the checked links to a finished save,
 // and the end of the session.
 #include "platform/AtomicFile.h"
+#include "platform/Leftovers.h"
 #include "platform/SaveFolderLock.h"
 #include "run/HandToBrowser.h"
 #include "tools/ProcessValues.h"
@@ -66,6 +67,8 @@ void TStartForm::btnSaveClick() {
             QDir().mkpath(ToQ(OutputFolder)); // a failure shows when the folder is locked
         }
         folderLock.emplace(OutputFolder);
+        // Under the lock, what is left of a killed save's writing is its own.
+        RemoveLeftovers(OutputFolder, Leftover::TemporaryFile);
         BuildLister();
         HandToBrowser(*Lister, BrowserWindow);
     } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 
 #include "platform/AtomicFile.h"
 
+#include "support/DeadProcess.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -19,17 +20,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // A process id that belonged to a process that has ended.
-pid_t DeadPid() {
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(0);
-    ::waitpid(pid, nullptr, 0);
-    return pid;
-}
-
 class LeftoversTest : public ::testing::Test {
 protected:
-    void SetUp() override { Dead = std::to_string(DeadPid()); }
+    void SetUp() override { Dead = std::to_string(larkspool::check::DeadPid()); }
 
     void File(const std::string& Name) const { std::ofstream(Root + "/" + Name) << "x"; }
     bool Exists(const std::string& Name) const {

@@ -4,6 +4,7 @@
 #include "browser/MemoryObjects.h"
 #include "platform/AtomicFile.h"
 #include "platform/SaveFolderLock.h"
+#include "support/DeadProcess.h"
 #include "support/LocalServer.h"
 #include "support/MessageBoxWatch.h"
 #include "tools/ProcessValues.h"
@@ -463,6 +464,25 @@ private slots:
         QVERIFY(QFileInfo::exists(FHome->filePath("INDEX.HTML")));
         QCOMPARE(FApp.Drops, 1);
         SaveFolderLock after(FHome->path().toStdString()); // released at the end
+    }
+
+    // What a killed save was writing is removed when the next save of the
+    // folder starts; what a living process writes is left alone.
+    void startRemovesWhatAKilledSaveLeft() {
+        const QString dead =
+            FHome->filePath(QString(".larkspool-%1-AbCdEf").arg(larkspool::check::DeadPid()));
+        const QString alive = FHome->filePath(QString(".larkspool-%1-AbCdEf").arg(::getpid()));
+        for (const QString& path : {dead, alive}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        TStartForm& form = Collect(TitledPage());
+        form.edFolder->setText(FHome->path());
+        form.OnRunWindow = [](TMainForm&) {};
+        form.btnSave->click();
+        QVERIFY(QFileInfo::exists(FHome->filePath("INDEX.HTML")));
+        QVERIFY(!QFileInfo::exists(dead));
+        QVERIFY(QFileInfo::exists(alive));
     }
 
     // A log that is not a regular file is left aside, the save goes on, and
