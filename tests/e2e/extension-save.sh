@@ -88,33 +88,47 @@ grep -q "URL=${url}menu.html" "$copy/Menu.URL" || fail "the shortcut names anoth
 ls "$copy" | grep -q 'DO NOT OPEN' && fail "the warning file was left behind"
 [ -s "$work/downloads/checklist.zip" ] || fail "the browser's download is missing"
 
+# save_through_extension PAGE TITLE DOWNLOADS: the extension's button on
+# PAGE, Alt+S in the window, and a wait for the save into "$work/out/TITLE".
+save_through_extension() {
+  rm -f "$work/done"
+  "$session_bin" "$extension" "$app" "${url}$1" "$work/registry.reg" \
+    "$work/$3" "$work/done" 0 >"$work/driver.txt" 2>&1 &
+  driver=$!
+  until grep -q "^save started" "$work/driver.txt"; do
+    kill -0 "$driver" 2>/dev/null || fail "$2: the extension did not start the save"
+    sleep 0.1
+  done
+  start=$(window "^Larkspool: $2$" "$driver") || fail "$2: the program's window did not open"
+  xdotool windowfocus --sync "$start"
+  xdotool key alt+s
+  for _ in $(seq 600); do
+    [ -s "$work/out/$2/lkspl.log" ] && ! xdotool search --onlyvisible --name "^$2$" >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  [ -s "$work/out/$2/lkspl.log" ] || fail "$2: the save did not finish"
+  touch "$work/done"
+  code=0; wait "$driver" || code=$?
+  driver=""
+  [ "$code" -eq 0 ] || fail "$2: the browser's side reported a problem"
+}
+
 # A frameset whose second frame comes from another site (localhost against
 # 127.0.0.1: another process of the browser): the extension answers in that
 # frame too, both frames are stored and the copy's frameset points at them.
-rm -f "$work/done"
-"$session_bin" "$extension" "$app" "${url}frames/index.html" "$work/registry.reg" \
-  "$work/downloads2" "$work/done" 0 >"$work/driver.txt" 2>&1 &
-driver=$!
-until grep -q "^save started" "$work/driver.txt"; do
-  kill -0 "$driver" 2>/dev/null || fail "frames: the extension did not start the save"
-  sleep 0.1
-done
-start=$(window "^Larkspool: Marsh frames$" "$driver") || fail "frames: the program's window did not open"
-xdotool windowfocus --sync "$start"
-xdotool key alt+s
+save_through_extension frames/index.html "Marsh frames" downloads2
 frames="$work/out/Marsh frames"
-for _ in $(seq 600); do
-  [ -s "$frames/lkspl.log" ] && ! xdotool search --onlyvisible --name "^Marsh frames$" >/dev/null 2>&1 && break
-  sleep 0.1
-done
-[ -s "$frames/lkspl.log" ] || fail "frames: the save did not finish"
-touch "$work/done"
-code=0; wait "$driver" || code=$?
-driver=""
-[ "$code" -eq 0 ] || fail "frames: the browser's side reported a problem"
 for f in INDEX.HTML local.html other.html site.css print.css reed.svg heron.svg; do
   [ -s "$frames/$f" ] || fail "frames: $f was not saved"
 done
 grep -q 'Served from another site' "$frames/other.html" || fail "frames: the other site's frame holds something else"
 grep -q '<frame src="other.html">' "$frames/INDEX.HTML" || fail "frames: the frameset does not point at the other site's frame"
+
+# An inline frame of another site in an ordinary page: stored like any frame.
+save_through_extension frames/inline.html "Marsh map inline" downloads3
+inline="$work/out/Marsh map inline"
+for f in INDEX.HTML other.html print.css heron.svg; do
+  [ -s "$inline/$f" ] || fail "inline frame: $f was not saved"
+done
+grep -q 'Served from another site' "$inline/other.html" || fail "inline frame: other.html holds something else"
 echo "1 passed, 0 failed"
