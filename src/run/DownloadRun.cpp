@@ -118,6 +118,7 @@ void TDownloadRun::BeginItem() {
         // The component refuses some addresses outright (another scheme,
         // parts too long); nothing was sent, so there is nothing to wait for.
         AdvHttp.SetURL(url);
+        FItemReceived = 0;
         FRequestInFlight = true;
         ++FRequestSerial;
         AdvHttp.Execute(false);
@@ -406,7 +407,12 @@ void TDownloadRun::Abort() {
 void TDownloadRun::AdvHttpResponseReceived() {
     tmrSkip.stop();
     FTotalReceived += AdvHttp.BytesReceived;
+    FItemReceived += AdvHttp.BytesReceived;
     SetStatus(FList.PhaseCaption());
+    if (FRequestInFlight && FItemReceived > MaxFileBytes) {
+        NotFetched(FList.CurrentURL(), "larger than " + std::to_string(MaxFileBytes) + " bytes");
+        return;
+    }
     ArmAutoSkip();
 }
 

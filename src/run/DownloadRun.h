@@ -70,6 +70,11 @@ public:
     // waiting for Skip, Stop, Abort or the auto-skip timer. Set before Start.
     bool SkipFailedRequests = false;
 
+    // The most one file may bring: the component holds a body in memory, and
+    // a server that sends without end would otherwise exhaust it. A file
+    // that grows past this is given up, reported and skipped.
+    std::int64_t MaxFileBytes = std::int64_t(1) << 30;
+
 private:
     void StartRun();
     void NextItem();
@@ -103,6 +108,7 @@ private:
     ICredentialsPrompt* FPrompt;
     QTimer tmrSkip;
     std::int64_t FTotalReceived = 0;
+    std::int64_t FItemReceived = 0; // of the request in flight
     int FPosition = 0;
     int FMax = 0;
     bool FClosed = false;

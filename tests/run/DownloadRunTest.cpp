@@ -85,6 +85,14 @@ void Routes(httplib::Server& s) {
         res.status = 404;
         res.set_content("<html>Sorry</html>", "text/html");
     });
+    // A body without end, as fast as the connection takes it.
+    s.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("application/octet-stream",
+                                         [](std::size_t, httplib::DataSink& sink) {
+                                             const std::string block(64 * 1024, 'e');
+                                             return sink.write(block.data(), block.size());
+                                         });
+    });
     // A head of 20 KB, then of 1 MB, in lines of 8 KB.
     for (const int lines : {3, 128})
         s.Get("/head" + std::to_string(lines),
@@ -413,6 +421,30 @@ TEST_F(DownloadRunTest, LargeHeadsAreReadOrFailWithAReason) {
     const std::string prefix = Web.Url("/head128") + ": not fetched: ";
     EXPECT_EQ(Seen.Problems[0].rfind(prefix, 0), 0u) << Seen.Problems[0];
     EXPECT_EQ(Seen.Problems[0], prefix + "The server returned an invalid or unrecognized response");
+}
+
+// A server that sends without end does not exhaust the memory: the file is
+// given up past the limit, and the run goes on.
+TEST_F(DownloadRunTest, AFileWithoutEndIsGivenUpPastTheLimit) {
+    for (const bool skipFailures : {false, true}) {
+        const Variant window(MakeMemoryWindow(Page));
+        List = std::make_unique<TLister>(window);
+        for (const char* link : {"/endless", "/b.php"})
+            List->AddLink(Web.Url(link), link);
+        Seen = Observer{};
+        TDownloadRun run(*List, window, Seen, &Asker);
+        run.SkipFailedRequests = skipFailures;
+        run.MaxFileBytes = 4 * 1024 * 1024;
+        run.Start();
+        ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
+        EXPECT_EQ(List->Pages()[1].State, stSkipped);
+        EXPECT_EQ(List->Pages()[2].State, stRelinked);
+        EXPECT_FALSE(std::filesystem::exists(OutputFolder + "endless"));
+        ASSERT_EQ(Seen.Problems.size(), 1u);
+        EXPECT_EQ(Seen.Problems[0],
+                  Web.Url("/endless") + ": not fetched: larger than 4194304 bytes");
+        EXPECT_LT(run.TotalReceived(), 64 * 1024 * 1024);
+    }
 }
 
 // Redirects between http and https are followed both ways; credentials given
