@@ -125,6 +125,11 @@ int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options) {
                    "Regular expression (RE2 syntax) for --links matching: links whose "
                    "address it matches are saved." +
                        DefaultNote("none", {}));
+    app.add_option("--file-time-limit", Options.FileTimeLimit,
+                   "Give up a file that is still coming after this many seconds (0: never), "
+                   "as a server that trickles without end would hold the save for ever." +
+                       DefaultNote(std::to_string(Options.FileTimeLimit), {}))
+        ->check(CLI::Range(0, 86400));
     app.add_flag("--list-links", Options.ListLinks, "Print the numbered link list and exit");
     app.add_flag("-q,--quiet", Options.Quiet, "Print only problems and the summary");
     app.add_option("--frame", Options.Frame,

@@ -19,7 +19,8 @@ struct TSaveOptions {
     std::string Selection; // the selection text that pre-checks links
     std::string Pattern;   // for Links::Matching: a regular expression on the address
     bool Quiet = false;
-    int Frame = -1; // >= 0: the page is read as if clicked inside this frame
+    int Frame = -1;          // >= 0: the page is read as if clicked inside this frame
+    int FileTimeLimit = 600; // seconds one file may take; 0: no limit
 };
 
 // Parses the arguments into Options and into the process-wide Settings

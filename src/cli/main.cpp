@@ -187,6 +187,7 @@ int main(int argc, char** argv) {
     TDownloadRun run(*list, window, view, &view);
     // Nobody is there to press Skip.
     run.SkipFailedRequests = true;
+    run.MaxFileTime = std::chrono::seconds(options.FileTimeLimit);
     const StoredFiles stored(*list, OutputFolder);
     enter(Step::Run, &run, &view);
     const auto runStart = Clock::now();

@@ -119,6 +119,7 @@ void TDownloadRun::BeginItem() {
         // parts too long); nothing was sent, so there is nothing to wait for.
         AdvHttp.SetURL(url);
         FItemReceived = 0;
+        FItemStarted = std::chrono::steady_clock::now();
         FRequestInFlight = true;
         ++FRequestSerial;
         AdvHttp.Execute(false);
@@ -411,6 +412,12 @@ void TDownloadRun::AdvHttpResponseReceived() {
     SetStatus(FList.PhaseCaption());
     if (FRequestInFlight && FItemReceived > MaxFileBytes) {
         NotFetched(FList.CurrentURL(), "larger than " + std::to_string(MaxFileBytes) + " bytes");
+        return;
+    }
+    if (FRequestInFlight && MaxFileTime.count() > 0 &&
+        std::chrono::steady_clock::now() - FItemStarted > MaxFileTime) {
+        NotFetched(FList.CurrentURL(),
+                   "not finished after " + std::to_string(MaxFileTime.count()) + " s");
         return;
     }
     ArmAutoSkip();

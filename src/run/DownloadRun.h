@@ -24,6 +24,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -74,6 +75,10 @@ public:
     // a server that sends without end would otherwise exhaust it. A file
     // that grows past this is given up, reported and skipped.
     std::int64_t MaxFileBytes = std::int64_t(1) << 30;
+    // The longest one file may take (zero: no limit). A server that trickles
+    // a byte now and then is never silent long enough for the auto-skip
+    // countdown; where nobody is there to press Skip, this ends it.
+    std::chrono::seconds MaxFileTime{0};
 
 private:
     void StartRun();
@@ -109,6 +114,7 @@ private:
     QTimer tmrSkip;
     std::int64_t FTotalReceived = 0;
     std::int64_t FItemReceived = 0; // of the request in flight
+    std::chrono::steady_clock::time_point FItemStarted;
     int FPosition = 0;
     int FMax = 0;
     bool FClosed = false;

@@ -128,7 +128,13 @@ TEST_F(SaveOptionsTest, AStallIsSkippedByDefaultUnlessTurnedOff) {
     ASSERT_EQ(Parse({"http://h/"}), -1);
     EXPECT_EQ(Settings.SkipSec, 9);
     Settings = TSettings{};
-    EXPECT_THAT(Help(""), HasSubstr("Default: 60 (built in: nobody is there to press Skip)"));
+    const std::string help = Help("");
+    EXPECT_THAT(help, HasSubstr("Default: 60 (built in: nobody is there to press Skip)"));
+    // and a file that trickles without end is given up after ten minutes
+    EXPECT_THAT(help, HasSubstr("trickles without end would hold the save for ever. Default: "
+                                "600 (built in)"));
+    ASSERT_EQ(Parse({"http://h/", "--file-time-limit", "0"}), -1);
+    EXPECT_EQ(Options.FileTimeLimit, 0);
 }
 
 TEST_F(SaveOptionsTest, HelpShowsEachDefaultAndWhereItComesFrom) {

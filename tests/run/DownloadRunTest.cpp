@@ -93,6 +93,13 @@ void Routes(httplib::Server& s) {
                                              return sink.write(block.data(), block.size());
                                          });
     });
+    // A byte every 100 ms, without end.
+    s.Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/html", [](std::size_t, httplib::DataSink& sink) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            return sink.write("t", 1);
+        });
+    });
     // A head of 20 KB, then of 1 MB, in lines of 8 KB.
     for (const int lines : {3, 128})
         s.Get("/head" + std::to_string(lines),
@@ -445,6 +452,26 @@ TEST_F(DownloadRunTest, AFileWithoutEndIsGivenUpPastTheLimit) {
                   Web.Url("/endless") + ": not fetched: larger than 4194304 bytes");
         EXPECT_LT(run.TotalReceived(), 64 * 1024 * 1024);
     }
+}
+
+// A server that trickles a byte now and then is never silent long enough for
+// the countdown; the time limit ends the file, and the run goes on.
+TEST_F(DownloadRunTest, AFileThatTricklesIsGivenUpAfterTheTimeLimit) {
+    const Variant window(MakeMemoryWindow(Page));
+    List = std::make_unique<TLister>(window);
+    for (const char* link : {"/trickle", "/b.php"})
+        List->AddLink(Web.Url(link), link);
+    Settings.AutoSkip = true;
+    Settings.SkipSec = 1;
+    TDownloadRun run(*List, window, Seen, &Asker);
+    run.SkipFailedRequests = true;
+    run.MaxFileTime = std::chrono::seconds(2);
+    run.Start();
+    ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }, 20000));
+    EXPECT_EQ(List->Pages()[1].State, stSkipped);
+    EXPECT_EQ(List->Pages()[2].State, stRelinked);
+    ASSERT_EQ(Seen.Problems.size(), 1u);
+    EXPECT_EQ(Seen.Problems[0], Web.Url("/trickle") + ": not fetched: not finished after 2 s");
 }
 
 // Redirects between http and https are followed both ways; credentials given
