@@ -1,5 +1,5 @@
 // Throughput of the tag scanner on realistic markup and on hostile input.
-#include "html/HtmlParser.h"
+#include "scanner/HtmlParser.h"
 
 #include <benchmark/benchmark.h>
 

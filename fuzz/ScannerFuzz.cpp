@@ -1,6 +1,6 @@
 // The scanner on arbitrary bytes: no read outside the text, and the chunks of
 // a file-like scan give back every byte.
-#include "html/HtmlParser.h"
+#include "scanner/HtmlParser.h"
 
 #include <cstdint>
 #include <cstdlib>

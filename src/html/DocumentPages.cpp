@@ -1,9 +1,9 @@
 #include "html/DocumentPages.h"
 
-#include "html/HtmlParser.h"
 #include "html/PageEncoding.h"
 #include "lister/Lister.h"
 #include "platform/AtomicFile.h"
+#include "scanner/HtmlParser.h"
 #include "tools/ProcessValues.h"
 #include "tools/UrlHelpers.h"
 

@@ -1,8 +1,8 @@
 #include "html/Relinker.h"
 
-#include "html/HtmlParser.h"
 #include "html/Replacements.h"
 #include "platform/AtomicFile.h"
+#include "scanner/HtmlParser.h"
 #include "tools/ProcessValues.h"
 #include "tools/UrlHelpers.h"
 

@@ -1,6 +1,6 @@
 // What goes into the download list: the browser's documents, the checked
 // links, and the pictures and style sheets of saved pages.
-#include "html/HtmlParser.h"
+#include "scanner/HtmlParser.h"
 
 #include "lister/Lister.h"
 #include "lister/PreviousDownloadsLog.h"

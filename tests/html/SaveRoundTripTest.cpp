@@ -2,9 +2,9 @@
 // relinker, with the fetching done from memory: the saved copy must browse
 // offline, and saving again into the same folder must not break it.
 #include "html/DocumentPages.h"
-#include "html/HtmlParser.h"
 #include "html/Relinker.h"
 #include "html/Replacements.h"
+#include "scanner/HtmlParser.h"
 #include "tools/UrlHelpers.h"
 
 #include "lister/ListerFixture.h"

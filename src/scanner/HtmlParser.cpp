@@ -1,4 +1,4 @@
-#include "html/HtmlParser.h"
+#include "scanner/HtmlParser.h"
 
 #include "tools/AsciiCase.h"
 
