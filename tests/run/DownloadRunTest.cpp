@@ -138,11 +138,17 @@ protected:
             List->AddLink(Web.Url(link), link);
         Seen = Observer{};
         TDownloadRun run(*List, window, Seen, &Asker);
+        if (Prepare)
+            Prepare(run);
         run.Start();
         if (During)
             During(run);
         ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
+        Received = run.TotalReceived();
     }
+    // Set before Save: what the run is told before it starts.
+    std::function<void(TDownloadRun&)> Prepare;
+    std::int64_t Received = 0; // by the last Save
     std::string Read(const std::string& Name) const {
         std::ifstream in(OutputFolder + Name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -316,20 +322,7 @@ TEST_F(DownloadRunTest, RefusedAddressesAreReportedAndSkipped) {
     const std::string tooLong = "/" + std::string(3000, 'a') + ".htm";
     for (const bool skipFailures : {false, true}) {
         SCOPED_TRACE(skipFailures);
-        const auto save = [&](const std::vector<std::string>& Links,
-                              const std::function<void(TDownloadRun&)>& During = {}) {
-            const Variant window(MakeMemoryWindow(Page));
-            List = std::make_unique<TLister>(window);
-            for (const std::string& link : Links)
-                List->AddLink(Web.Url(link), link);
-            Seen = Observer{};
-            TDownloadRun run(*List, window, Seen, &Asker);
-            run.SkipFailedRequests = skipFailures;
-            run.Start();
-            if (During)
-                During(run);
-            ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
-        };
+        Prepare = [&](TDownloadRun& Run) { Run.SkipFailedRequests = skipFailures; };
         const auto refused = [&](std::size_t Index) {
             EXPECT_EQ(List->Pages()[Index].State, stSkipped);
             ASSERT_EQ(Seen.Problems.size(), 1u);
@@ -338,23 +331,23 @@ TEST_F(DownloadRunTest, RefusedAddressesAreReportedAndSkipped) {
                 << Seen.Problems[0];
         };
         Settings.SaveExistF = false;
-        save({tooLong, "/a.htm"}); // the first item
+        Save({tooLong, "/a.htm"}); // the first item
         refused(1);
         EXPECT_EQ(List->Pages()[2].State, stRelinked);
 
-        save({"/a.htm", tooLong, "/b.php"}); // after a completed request
+        Save({"/a.htm", tooLong, "/b.php"}); // after a completed request
         refused(2);
         EXPECT_EQ(List->Pages()[3].State, stRelinked);
 
         const int stalls = Requests("/stall");
-        save({"/stall", tooLong}, [&](TDownloadRun& run) { // after a Skip
+        Save({"/stall", tooLong}, [&](TDownloadRun& run) { // after a Skip
             ASSERT_TRUE(WaitFor([&] { return Requests("/stall") == stalls + 1; }));
             run.SkipCurrent();
         });
         refused(2);
 
         Settings.SaveExistF = true; // a.htm of the first save is taken over
-        save({"/a.htm", tooLong});
+        Save({"/a.htm", tooLong});
         refused(2);
         EXPECT_EQ(List->Pages()[1].State, stRelinked);
     }
@@ -411,14 +404,8 @@ TEST_F(DownloadRunTest, ErrorAnswersAreReportedAndNotStored) {
 TEST_F(DownloadRunTest, LargeHeadsAreReadOrFailWithAReason) {
     // (A request that fails waits for the user in the window; nobody
     // watches here.)
-    const Variant window(MakeMemoryWindow(Page));
-    List = std::make_unique<TLister>(window);
-    for (const char* link : {"/a.htm", "/head3", "/head128"})
-        List->AddLink(Web.Url(link), link);
-    TDownloadRun run(*List, window, Seen, &Asker);
-    run.SkipFailedRequests = true;
-    run.Start();
-    ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
+    Prepare = [](TDownloadRun& Run) { Run.SkipFailedRequests = true; };
+    Save({"/a.htm", "/head3", "/head128"});
     EXPECT_EQ(Read("head3.htm"), "long head");
     EXPECT_EQ(List->Pages()[2].State, stRelinked);
     EXPECT_EQ(List->Pages()[3].State, stSkipped);
@@ -434,40 +421,31 @@ TEST_F(DownloadRunTest, LargeHeadsAreReadOrFailWithAReason) {
 // given up past the limit, and the run goes on.
 TEST_F(DownloadRunTest, AFileWithoutEndIsGivenUpPastTheLimit) {
     for (const bool skipFailures : {false, true}) {
-        const Variant window(MakeMemoryWindow(Page));
-        List = std::make_unique<TLister>(window);
-        for (const char* link : {"/endless", "/b.php"})
-            List->AddLink(Web.Url(link), link);
-        Seen = Observer{};
-        TDownloadRun run(*List, window, Seen, &Asker);
-        run.SkipFailedRequests = skipFailures;
-        run.MaxFileBytes = 4 * 1024 * 1024;
-        run.Start();
-        ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
+        Prepare = [&](TDownloadRun& Run) {
+            Run.SkipFailedRequests = skipFailures;
+            Run.MaxFileBytes = 4 * 1024 * 1024;
+        };
+        Save({"/endless", "/b.php"});
         EXPECT_EQ(List->Pages()[1].State, stSkipped);
         EXPECT_EQ(List->Pages()[2].State, stRelinked);
         EXPECT_FALSE(std::filesystem::exists(OutputFolder + "endless"));
         ASSERT_EQ(Seen.Problems.size(), 1u);
         EXPECT_EQ(Seen.Problems[0],
                   Web.Url("/endless") + ": not fetched: larger than 4194304 bytes");
-        EXPECT_LT(run.TotalReceived(), 64 * 1024 * 1024);
+        EXPECT_LT(Received, 64 * 1024 * 1024);
     }
 }
 
 // A server that trickles a byte now and then is never silent long enough for
 // the countdown; the time limit ends the file, and the run goes on.
 TEST_F(DownloadRunTest, AFileThatTricklesIsGivenUpAfterTheTimeLimit) {
-    const Variant window(MakeMemoryWindow(Page));
-    List = std::make_unique<TLister>(window);
-    for (const char* link : {"/trickle", "/b.php"})
-        List->AddLink(Web.Url(link), link);
     Settings.AutoSkip = true;
     Settings.SkipSec = 1;
-    TDownloadRun run(*List, window, Seen, &Asker);
-    run.SkipFailedRequests = true;
-    run.MaxFileTime = std::chrono::seconds(2);
-    run.Start();
-    ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }, 20000));
+    Prepare = [](TDownloadRun& Run) {
+        Run.SkipFailedRequests = true;
+        Run.MaxFileTime = std::chrono::seconds(2);
+    };
+    Save({"/trickle", "/b.php"});
     EXPECT_EQ(List->Pages()[1].State, stSkipped);
     EXPECT_EQ(List->Pages()[2].State, stRelinked);
     ASSERT_EQ(Seen.Problems.size(), 1u);
