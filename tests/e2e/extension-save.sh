@@ -49,57 +49,23 @@ Windows Registry Editor Version 5.00
 "PassS"="demo"
 EOF
 
-"$session_bin" "$extension" "$app" "${url}menu.html" "$work/registry.reg" "$work/downloads" \
-  "$work/done" >"$work/driver.txt" 2>&1 &
-driver=$!
-
-# The window is looked for once the extension has taken the button press.
-until grep -q "^save started" "$work/driver.txt"; do
-  kill -0 "$driver" 2>/dev/null || fail "the extension did not start the save"
-  sleep 0.1
-done
-start=$(window "^Larkspool: Menu$" "$driver") || fail "the program's window did not open"
-sleep 0.5
-import -window "$start" "$screens/extension-link-window.png"
-xdotool windowfocus --sync "$start"
-xdotool key alt+s
-
-copy="$work/out/Menu"
-for _ in $(seq 600); do
-  [ -s "$copy/lkspl.log" ] && ! xdotool search --onlyvisible --name "^Menu$" >/dev/null 2>&1 && break
-  sleep 0.1
-done
-[ -s "$copy/lkspl.log" ] || fail "the save did not finish"
-touch "$work/done"
-code=0; wait "$driver" || code=$?
-driver=""
-grep -q "^selected: Birds of the marsh" "$work/driver.txt" || fail "the selection was not made"
-[ "$code" -eq 0 ] || fail "the browser's side reported a problem"
-
-for f in INDEX.HTML birds.html plants.html notes.html diary.html site.css logo.svg heron.svg \
-         Menu.URL; do
-  [ -s "$copy/$f" ] || fail "$f was not saved"
-done
-[ ! -e "$copy/archive.html" ] || fail "the link outside the selection was saved"
-grep -q "not selected for download" "$copy/INDEX.HTML" || fail "the unselected link has no script"
-grep -q 'default download manager' "$copy/INDEX.HTML" || fail "the zip link has no script"
-grep -q 'Only for those who know the password' "$copy/diary.html" || fail "the password page"
-grep -q "URL=${url}menu.html" "$copy/Menu.URL" || fail "the shortcut names another page"
-ls "$copy" | grep -q 'DO NOT OPEN' && fail "the warning file was left behind"
-[ -s "$work/downloads/checklist.zip" ] || fail "the browser's download is missing"
-
-# save_through_extension PAGE TITLE DOWNLOADS: the extension's button on
-# PAGE, Alt+S in the window, and a wait for the save into "$work/out/TITLE".
+# save_through_extension PAGE TITLE DOWNLOADS [DOWNLOADS_WANTED]: the
+# extension's button on PAGE, Alt+S in the link window (a screenshot of it
+# lands in the screens folder), and a wait for the save into
+# "$work/out/TITLE". The window is looked for once the extension has taken
+# the button press.
 save_through_extension() {
   rm -f "$work/done"
   "$session_bin" "$extension" "$app" "${url}$1" "$work/registry.reg" \
-    "$work/$3" "$work/done" 0 >"$work/driver.txt" 2>&1 &
+    "$work/$3" "$work/done" ${4+"$4"} >"$work/driver.txt" 2>&1 &
   driver=$!
   until grep -q "^save started" "$work/driver.txt"; do
     kill -0 "$driver" 2>/dev/null || fail "$2: the extension did not start the save"
     sleep 0.1
   done
   start=$(window "^Larkspool: $2$" "$driver") || fail "$2: the program's window did not open"
+  sleep 0.5
+  import -window "$start" "$screens/extension-$2.png"
   xdotool windowfocus --sync "$start"
   xdotool key alt+s
   for _ in $(seq 600); do
@@ -113,10 +79,26 @@ save_through_extension() {
   [ "$code" -eq 0 ] || fail "$2: the browser's side reported a problem"
 }
 
+save_through_extension menu.html Menu downloads
+copy="$work/out/Menu"
+grep -q "^selected: Birds of the marsh" "$work/driver.txt" || fail "the selection was not made"
+
+for f in INDEX.HTML birds.html plants.html notes.html diary.html site.css logo.svg heron.svg \
+         Menu.URL; do
+  [ -s "$copy/$f" ] || fail "$f was not saved"
+done
+[ ! -e "$copy/archive.html" ] || fail "the link outside the selection was saved"
+grep -q "not selected for download" "$copy/INDEX.HTML" || fail "the unselected link has no script"
+grep -q 'default download manager' "$copy/INDEX.HTML" || fail "the zip link has no script"
+grep -q 'Only for those who know the password' "$copy/diary.html" || fail "the password page"
+grep -q "URL=${url}menu.html" "$copy/Menu.URL" || fail "the shortcut names another page"
+ls "$copy" | grep -q 'DO NOT OPEN' && fail "the warning file was left behind"
+[ -s "$work/downloads/checklist.zip" ] || fail "the browser's download is missing"
+
 # A frameset whose second frame comes from another site (localhost against
 # 127.0.0.1: another process of the browser): the extension answers in that
 # frame too, both frames are stored and the copy's frameset points at them.
-save_through_extension frames/index.html "Marsh frames" downloads2
+save_through_extension frames/index.html "Marsh frames" downloads2 0
 frames="$work/out/Marsh frames"
 for f in INDEX.HTML local.html other.html site.css print.css reed.svg heron.svg; do
   [ -s "$frames/$f" ] || fail "frames: $f was not saved"
@@ -125,7 +107,7 @@ grep -q 'Served from another site' "$frames/other.html" || fail "frames: the oth
 grep -q '<frame src="other.html">' "$frames/INDEX.HTML" || fail "frames: the frameset does not point at the other site's frame"
 
 # An inline frame of another site in an ordinary page: stored like any frame.
-save_through_extension frames/inline.html "Marsh map inline" downloads3
+save_through_extension frames/inline.html "Marsh map inline" downloads3 0
 inline="$work/out/Marsh map inline"
 for f in INDEX.HTML other.html print.css heron.svg; do
   [ -s "$inline/$f" ] || fail "inline frame: $f was not saved"
