@@ -3,9 +3,7 @@
 #include "html/PageEncoding.h"
 #include "lister/Lister.h"
 #include "platform/AtomicFile.h"
-#include "scanner/HtmlParser.h"
 #include "tools/ProcessValues.h"
-#include "tools/UrlHelpers.h"
 
 namespace larkspool {
 
@@ -25,8 +23,8 @@ bool RootMarkup(const Variant& Document, std::string& Markup) {
     return false;
 }
 
-// Writes one document and adds its style sheets; the base address is read
-// only when needed, after the file is written.
+// Writes one document and adds its style sheets and icon; the document's
+// address is read only when needed, after the file is written.
 template <typename BaseFn>
 void SaveDocument(TLister& List, const Variant& Document, const std::string& Path, BaseFn Base) {
     std::string markup;
@@ -34,11 +32,7 @@ void SaveDocument(TLister& List, const Variant& Document, const std::string& Pat
         return;
     WriteFileAtomically(Path, EncodeDocumentMarkup(markup, Document.Get("characterSet").ToText()));
 
-    const std::string base = Base();
-    THTMLParser parser = THTMLParser::CreateFromText(markup.c_str());
-    while (parser.Next())
-        if (parser.Kind() == tkLink)
-            List.AddStylesheet(ResolveURL(base, CleanAttributeValue(parser.Value())));
+    List.GatherFromPage(markup, Base(), false);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "html/Replacements.h"
 #include "platform/AtomicFile.h"
 #include "scanner/HtmlParser.h"
+#include "scanner/PageAddresses.h"
 #include "tools/ProcessValues.h"
 #include "tools/UrlHelpers.h"
 
@@ -75,39 +76,43 @@ std::string AnchorValue(const TLister& List, std::string_view Value, const std::
 // A picture, style sheet or frame that was not stored: a relative value
 // would name nothing in the flat folder, so it points at the server instead;
 // unless it is a local name an earlier relinking wrote (a page taken over).
-std::string NotStoredValue(std::string_view Value, const std::string& Cleaned,
-                           const std::string& L) {
-    const bool relative = SchemeOf(Cleaned).empty() && !Cleaned.starts_with("//") &&
-                          !IsFileInOutputFolder(QuotedLocalName(Value));
+std::string NotStoredValue(std::string_view Value, const std::string& Text, const std::string& L) {
+    const bool relative = SchemeOf(Text).empty() && !IsFileInOutputFolder(QuotedLocalName(Value));
     return relative && !L.empty() ? ServerReplacement(L) : std::string(Value);
 }
 
 std::string StoredItemValue(const TLister& List, TListerPhase Phase, std::string_view Value,
-                            const std::string& Cleaned, const std::string& L) {
+                            const std::string& Text, const std::string& L) {
     const long match = LastMatch(List, Phase, {&L}, IsStored);
     if (match < 0)
-        return NotStoredValue(Value, Cleaned, L);
+        return NotStoredValue(Value, Text, L);
     const auto& items = Phase == phPictures ? List.Pictures() : List.Stylesheets();
     return LocalReplacement(items[static_cast<std::size_t>(match)].FileName);
 }
 
-std::string NewValue(const TLister& List, const std::string& PageURL, TTagKind Kind,
+// Base is where the page's relative addresses start (its <base>, or its own
+// address).
+std::string NewValue(const TLister& List, const std::string& Base, TTagKind Kind,
                      std::string_view Value) {
-    const std::string cleaned = CleanAttributeValue(Value);
-    const std::string L = ResolveURL(PageURL, cleaned);
+    const std::string text = LinkText(Value);
+    const std::string L = ResolveLink(Base, text);
     switch (Kind) {
     case tkAnchor:
-        return IsWebLink(cleaned) ? AnchorValue(List, Value, L) : std::string(Value);
+        return IsWebLink(text) ? AnchorValue(List, Value, L) : std::string(Value);
     case tkFrame: {
         const long match = LastPageMatch(List, L, true);
-        return match < 0 ? NotStoredValue(Value, cleaned, L)
+        return match < 0 ? NotStoredValue(Value, text, L)
                          : LocalReplacement(List.Pages()[static_cast<std::size_t>(match)].FileName,
                                             FragmentOf(L));
     }
     case tkImage:
-        return StoredItemValue(List, phPictures, Value, cleaned, L);
+    case tkIcon:
+        return StoredItemValue(List, phPictures, Value, text, L);
     case tkLink:
-        return StoredItemValue(List, phStylesheets, Value, cleaned, L);
+        return StoredItemValue(List, phStylesheets, Value, text, L);
+    case tkBase:
+        // Offline, every local reference is a bare name beside the page.
+        return "\"\"";
     case tkText:
         break;
     }
@@ -142,9 +147,10 @@ void RelinkPage(TLister& List) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return;
-    const std::string pageURL = List.CurrentURL();
+    std::string bytes = ReadWholeFile(path);
+    const std::string base = PageBase(List.CurrentURL(), bytes.c_str());
 
-    THTMLParser parser = THTMLParser::CreateFromFile(path);
+    THTMLParser parser = THTMLParser::CreateFromBytes(std::move(bytes));
     std::string page;
     page.reserve(static_cast<std::size_t>(info.st_size) + 4096);
     bool changed = false;
@@ -152,7 +158,7 @@ void RelinkPage(TLister& List) {
         page += parser.Before();
         if (parser.Kind() == tkText)
             continue;
-        const std::string value = NewValue(List, pageURL, parser.Kind(), parser.Value());
+        const std::string value = NewValue(List, base, parser.Kind(), parser.Value());
         changed = changed || value != parser.Value();
         page += value;
     }

@@ -2,12 +2,15 @@
 
 // Rewriting the links of saved pages so that the copy browses offline.
 //
-// Every link value the tag scanner finds in a stored page is made absolute
-// against the page's address and matched with the download list: a stored
-// item gives its bare local file name, a page that was not stored gives a
-// script saying why (and an anchor matching nothing the "not selected" one);
-// pictures, style sheets and frames that match nothing keep their value.
-// Among several matching items the last in list order decides.
+// Every link value the tag scanner finds in a stored page is read as a
+// browser reads it (character references decoded, resolved against the
+// page's <base> or else its address) and matched with the download list: a
+// stored item gives its bare local file name, a page that was not stored
+// gives a script saying why (and an anchor matching nothing the "not
+// selected" one); a picture, style sheet or frame that matches nothing points
+// at its address on the server. A <base> is emptied, so that the bare names
+// are read beside the page. Among several matching items the last in list
+// order decides.
 //
 // Values that are left exactly as they are:
 //  - anchors whose value is not a web address (a scheme other than http or

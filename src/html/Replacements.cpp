@@ -18,51 +18,6 @@ int HexDigit(char c) {
     return -1;
 }
 
-bool IsAsciiAlnum(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-// A character reference at Text[i] ("&amp;", "&#39;", "&#x27;", "&copy;").
-// Length receives its length; Ascii the character when it is one of ASCII,
-// else -1 (a reference to another character, kept as written).
-bool ReadReference(std::string_view Text, std::size_t i, std::size_t& Length, int& Ascii) {
-    static constexpr struct {
-        std::string_view Name;
-        char Char;
-    } kNamed[] = {{"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
-    std::size_t k = i + 1;
-    if (k < Text.size() && Text[k] == '#') {
-        ++k;
-        const bool hex = k < Text.size() && (Text[k] == 'x' || Text[k] == 'X');
-        if (hex)
-            ++k;
-        const std::size_t digits = k;
-        long value = 0;
-        while (k < Text.size() &&
-               (hex ? HexDigit(Text[k]) >= 0 : Text[k] >= '0' && Text[k] <= '9')) {
-            if (value < 0x110000)
-                value = value * (hex ? 16 : 10) + HexDigit(Text[k]);
-            ++k;
-        }
-        if (k == digits || k >= Text.size() || Text[k] != ';')
-            return false;
-        Length = k + 1 - i;
-        Ascii = value > 0 && value < 0x80 ? static_cast<int>(value) : -1;
-        return true;
-    }
-    const std::size_t name = k;
-    while (k < Text.size() && IsAsciiAlnum(Text[k]))
-        ++k;
-    if (k == name || k >= Text.size() || Text[k] != ';')
-        return false;
-    Length = k + 1 - i;
-    Ascii = -1;
-    for (const auto& named : kNamed)
-        if (Text.substr(name, k - name) == named.Name)
-            Ascii = named.Char;
-    return true;
-}
-
 // Bytes that end or change a script string when the browser percent-decodes
 // a javascript: address.
 bool IsDangerousDecoded(int Byte) {
@@ -112,8 +67,8 @@ void AppendEscaped(std::string& Out, char c) {
     Out += c;
 }
 
-std::string ConfirmScript(std::string_view Address, bool AttributeText, std::string_view Why) {
-    const std::string a = EscapeForScriptInAttribute(Address, AttributeText);
+std::string ConfirmScript(std::string_view Address, std::string_view Why) {
+    const std::string a = EscapeForScriptInAttribute(Address);
     std::string r;
     r.reserve(2 * a.size() + Why.size() + 96);
     r += DQ;
@@ -130,7 +85,7 @@ std::string ConfirmScript(std::string_view Address, bool AttributeText, std::str
 
 } // namespace
 
-std::string EscapeForScriptInAttribute(std::string_view Text, bool AttributeText) {
+std::string EscapeForScriptInAttribute(std::string_view Text) {
     std::string out;
     out.reserve(Text.size() + 8);
     for (std::size_t i = 0; i < Text.size();) {
@@ -143,18 +98,6 @@ std::string EscapeForScriptInAttribute(std::string_view Text, bool AttributeText
         if (i == Text.size())
             break;
         const char c = Text[i];
-        if (c == '&' && AttributeText) {
-            std::size_t length = 0;
-            int ascii = -1;
-            if (ReadReference(Text, i, length, ascii)) {
-                if (ascii >= 0)
-                    AppendEscaped(out, static_cast<char>(ascii));
-                else
-                    out.append(Text.substr(i, length));
-                i += length;
-                continue;
-            }
-        }
         if (c == '%' && i + 2 < Text.size() && HexDigit(Text[i + 1]) >= 0 &&
             HexDigit(Text[i + 2]) >= 0 &&
             IsDangerousDecoded(HexDigit(Text[i + 1]) * 16 + HexDigit(Text[i + 2]))) {
@@ -169,26 +112,25 @@ std::string EscapeForScriptInAttribute(std::string_view Text, bool AttributeText
 }
 
 std::string SkippedReplacement(std::string_view U) {
-    return ConfirmScript(U, false,
+    return ConfirmScript(U,
                          "\\n\\nThis link is not downloaded by Larkspool because it is skipped.");
 }
 
 std::string NotToDownloadReplacement(std::string_view U) {
     return ConfirmScript(
-        U, false, "\\n\\nThis link is not downloaded by Larkspool according to Advanced options.");
+        U, "\\n\\nThis link is not downloaded by Larkspool according to Advanced options.");
 }
 
 std::string NotSelectedReplacement(std::string_view L) {
     return ConfirmScript(
-        L, true,
-        "\\n\\nThis link is not saved by Larkspool because it was not selected for download.");
+        L, "\\n\\nThis link is not saved by Larkspool because it was not selected for download.");
 }
 
 std::string ToBrowserReplacement(std::string_view U) {
     std::string r;
     r += DQ;
     r += "javascript: alert('";
-    r += EscapeForScriptInAttribute(U, false);
+    r += EscapeForScriptInAttribute(U);
     r += "\\n\\nThis file is not downloaded with Larkspool but your default download manager.'";
     r += ")";
     r += DQ;
@@ -197,12 +139,10 @@ std::string ToBrowserReplacement(std::string_view U) {
 
 namespace {
 
-// Text for a double-quoted attribute: a double quote always escaped, an
-// ampersand too when Ampersands is set (a file name is plain text, while an
-// address or fragment is kept as the page wrote it).
-void AppendQuotable(std::string& Out, std::string_view Text, bool Ampersands) {
+// Text for a double-quoted attribute.
+void AppendQuotable(std::string& Out, std::string_view Text) {
     for (char c : Text) {
-        if (c == '&' && Ampersands)
+        if (c == '&')
             Out += "&amp;";
         else if (c == '"')
             Out += "&quot;";
@@ -215,15 +155,15 @@ void AppendQuotable(std::string& Out, std::string_view Text, bool Ampersands) {
 
 std::string LocalReplacement(std::string_view FileName, std::string_view Fragment) {
     std::string r(1, DQ);
-    AppendQuotable(r, FileName, true);
-    AppendQuotable(r, Fragment, false);
+    AppendQuotable(r, FileName);
+    AppendQuotable(r, Fragment);
     r += DQ;
     return r;
 }
 
 std::string ServerReplacement(std::string_view U) {
     std::string r(1, DQ);
-    AppendQuotable(r, U, false);
+    AppendQuotable(r, U);
     r += DQ;
     return r;
 }

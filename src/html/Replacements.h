@@ -5,14 +5,12 @@
 // was not saved and offers to open it from the server. Every value comes with
 // its double quotes.
 //
-// Addresses are escaped twice before they go into a script: for the script's
-// string (backslash, quote, line breaks, control characters, and "%XX" forms
-// that the browser's percent-decoding of a javascript: address would turn
-// into one of those), then for the double-quoted attribute ("&", '"', "<",
-// ">"). Ordinary addresses come out unchanged. An address taken from a page
-// as written (AttributeText) has its character references for ASCII
-// characters read first, so that the script gets the characters the browser
-// would hand it; references to other characters are left as written.
+// Addresses (as the browser reads them, character references decoded) are
+// escaped twice before they go into a script: for the script's string
+// (backslash, quote, line breaks, control characters, and "%XX" forms that
+// the browser's percent-decoding of a javascript: address would turn into
+// one of those), then for the double-quoted attribute ("&", '"', "<", ">").
+// Ordinary addresses come out unchanged.
 
 #include <string>
 #include <string_view>
@@ -22,17 +20,16 @@ namespace larkspool {
 std::string SkippedReplacement(std::string_view U);
 std::string ToBrowserReplacement(std::string_view U);
 std::string NotToDownloadReplacement(std::string_view U);
-// For an anchor matching no page; L is the link's address as written.
+// For an anchor matching no page; L is the link's address.
 std::string NotSelectedReplacement(std::string_view L);
-// DQ + FileName + Fragment + DQ; Fragment is attribute text as written.
+// DQ + FileName + Fragment + DQ, "&" and '"' escaped.
 std::string LocalReplacement(std::string_view FileName, std::string_view Fragment = {});
 
-// DQ + U + DQ for an address on the server (text as written in the page, so
-// only a double quote needs escaping).
+// DQ + U + DQ for an address on the server, "&" and '"' escaped.
 std::string ServerReplacement(std::string_view U);
 
 // Text for use inside the single-quoted string of a script inside a
 // double-quoted attribute.
-std::string EscapeForScriptInAttribute(std::string_view Text, bool AttributeText);
+std::string EscapeForScriptInAttribute(std::string_view Text);
 
 } // namespace larkspool

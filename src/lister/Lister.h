@@ -81,9 +81,14 @@ public:
     // a sentence for the user; empty when it was read or there was none.
     const std::string& LogProblem() const { return FLogProblem; }
 
-    // A link value found in a saved page, made absolute against the current
-    // page's address (and mapped through the log of an earlier save).
-    std::string ResolveScannedLink(std::string_view Value) const;
+    // A link value found in a saved page, made absolute against Base (the
+    // current page's address when empty) and mapped through the log of an
+    // earlier save; empty for a value that does not lead to the web.
+    std::string ResolveScannedLink(std::string_view Value, std::string_view Base = {}) const;
+    // Adds the style sheets, icons and (with Images) <img> pictures that the
+    // page Text at PageURL refers to, its <base> honoured. The browser's own
+    // documents leave Images out: their pictures come from the browser.
+    void GatherFromPage(const std::string& Text, std::string_view PageURL, bool Images = true);
 
     // Filters, as the adders apply them.
     bool IsNewPage(const std::string& Address) const;

@@ -1,6 +1,8 @@
 // What goes into the download list: the browser's documents, the checked
 // links, and the pictures and style sheets of saved pages.
+#include "platform/AtomicFile.h"
 #include "scanner/HtmlParser.h"
+#include "scanner/PageAddresses.h"
 
 #include "lister/Lister.h"
 #include "lister/PreviousDownloadsLog.h"
@@ -154,21 +156,26 @@ bool TLister::HasListedExtension(const std::string& Address) const {
 void TLister::ScanCurrentPage() {
     if (FPhase != phPages)
         return;
-    THTMLParser parser = THTMLParser::CreateFromFile(OutputFolder + CurrentFileName());
+    GatherFromPage(ReadWholeFile(OutputFolder + CurrentFileName()), CurrentURL());
+}
+
+void TLister::GatherFromPage(const std::string& Text, std::string_view PageURL, bool Images) {
+    const std::string base = PageBase(PageURL, Text.c_str());
+    THTMLParser parser = THTMLParser::CreateFromText(Text.c_str());
     while (parser.Next()) {
-        // "data:..." would otherwise be resolved into an address on the server.
-        if ((parser.Kind() == tkLink || parser.Kind() == tkImage) &&
-            !IsWebLink(CleanAttributeValue(parser.Value())))
-            continue;
         if (parser.Kind() == tkLink)
-            AddStylesheet(ResolveScannedLink(parser.Value()));
-        else if (parser.Kind() == tkImage)
-            AddPicture(ResolveScannedLink(parser.Value()));
+            AddStylesheet(ResolveScannedLink(parser.Value(), base));
+        else if ((parser.Kind() == tkImage && Images) || parser.Kind() == tkIcon)
+            AddPicture(ResolveScannedLink(parser.Value(), base));
     }
 }
 
-std::string TLister::ResolveScannedLink(std::string_view Value) const {
-    std::string result = ResolveURL(CurrentURL(), CleanAttributeValue(Value));
+std::string TLister::ResolveScannedLink(std::string_view Value, std::string_view Base) const {
+    const std::string text = LinkText(Value);
+    // "data:..." would otherwise be resolved into an address on the server.
+    if (!IsWebLink(text))
+        return {};
+    std::string result = ResolveLink(Base.empty() ? CurrentURL() : Base, text);
     if (!Settings.SaveExistF)
         return result;
     // Pages taken over from an earlier save carry the local names that its

@@ -5,42 +5,41 @@
 // THTMLParser cuts a page's raw bytes into consecutive chunks, each ending with
 // the value of one link attribute, so that a caller can collect the link
 // targets or write the page back chunk by chunk with some values replaced. It
-// recognises exactly four tag forms, compared without regard to ASCII case:
+// reads these tags and attributes, names compared without regard to ASCII
+// case:
 //
-//   "<a "      href  tkAnchor        "<img "    src  tkImage
-//   "<link"    href  tkLink          "<frame "  src  tkFrame
+//   <a href>     tkAnchor    <img src>    tkImage     <frame src>   tkFrame
+//   <base href>  tkBase      <link href>  tkLink when its rel names "stylesheet",
+//                                         tkIcon when it names "icon" (else none)
 //
-// and skips everything between "<script" and "</script". The attribute name is
-// searched from the "<" onwards without regard to the tag's end (so "src" also
-// matches inside "data-src", and an anchor without href takes the href of a
-// later tag); the value is cut at the first "=" after the name.
+// A tag is read as a browser reads it: its name ends at whitespace, "/" or
+// ">"; its attributes are read one by one up to the ">" that ends it (a ">"
+// inside a quoted value does not), and only an attribute of exactly the
+// wanted name counts; when a name is written twice the first one counts.
+// A tag that never ends gives no value. Comments ("<!--" to "-->") and the
+// text between "<script" and "</script" are skipped.
 //
-// A value starts at the first byte after the "=" that is not a blank, tab,
-// carriage return or line feed. An unquoted value ends before the next such
-// byte or ">". A quoted value runs to the same quote character, which belongs
-// to it.
+// A value starts at the first byte after the "=" that is not HTML whitespace.
+// An unquoted value ends before the next whitespace or ">". A quoted value
+// runs to the same quote character, which belongs to it.
 //
 // Invariant: for a scanner over a file, Before and Value of all chunks, written
 // one after another, give back the file's bytes exactly, whenever at least one
 // value was found. To keep it on every input, the scanner decides:
-//  - A quoted value ends at its closing quote even when a ">" comes first
-//    (browsers read such a value the same way). A quoted value without any
-//    closing quote in the rest of the text is no value: the scan goes on
-//    after the "=".
-//  - An "=" followed, after blanks at most, by ">" gives no value either; the
-//    scan goes on after the "=".
-//  - After a value has been returned, the search for the next tag resumes
-//    behind that value: tag forms written inside a value (for example
-//    <a href='<img src=z'>) are never returned again, and no text repeats.
+//  - A quoted value without any closing quote in the rest of the text is no
+//    value, and the tag holding it gives none: the scan goes on after that
+//    quote.
+//  - After a tag, the search for the next one resumes behind its ">": tag
+//    forms written inside a value are never returned, and no text repeats.
 //  - The scanned text ends at its first zero byte. The closing chunk of a file
 //    nevertheless runs to the file's last byte, so bytes after a zero are
 //    written back unchanged.
 // A text without any value gives no chunk at all: a caller that writes pages
 // back must treat that as a page with nothing to change.
 //
-// Every search is a single forward pass; repeated searches for a ">" or a
-// quote that is not there are remembered, so the scan stays linear in the text
-// size even on hostile pages.
+// Every search is a single forward pass; repeated searches for a quote that
+// is not there are remembered, so the scan stays linear in the text size even
+// on hostile pages.
 
 #include <cstddef>
 #include <cstdint>
@@ -54,8 +53,10 @@ enum TTagKind : std::uint8_t {
     tkText = 0, // closing chunk: the rest of the text after the last value
     tkAnchor = 1,
     tkImage = 2,
-    tkLink = 3,
+    tkLink = 3, // a style sheet
     tkFrame = 4,
+    tkBase = 5, // where the page's relative addresses start from
+    tkIcon = 6, // the page's icon: a picture
 };
 
 class THTMLParser {
@@ -63,8 +64,8 @@ public:
     // Reads the whole file as raw bytes. Throws std::system_error naming the
     // file and the system's reason when it cannot be opened or read.
     static THTMLParser CreateFromFile(const std::string& FileName);
-    // Scans a copy of Bytes exactly as if they had been read from a file.
-    static THTMLParser CreateFromBytes(std::string_view Bytes);
+    // Scans Bytes exactly as if they had been read from a file.
+    static THTMLParser CreateFromBytes(std::string Bytes);
     // Scans a zero-terminated text that the caller keeps alive and unchanged
     // for the scanner's lifetime; it is not copied. Its closing chunk is empty.
     static THTMLParser CreateFromText(const char* Text);
@@ -89,9 +90,12 @@ private:
     explicit THTMLParser(const char* Text);
     void FindEnd(std::size_t Limit);
 
-    bool ReadValue();
-    bool FindAttribute(std::string_view Name);
-    std::size_t NextByteFrom(char c, std::size_t From);
+    struct TagForm;
+    const TagForm* FormAt(std::size_t Lt) const;
+    bool StartsWithAt(std::size_t At, std::string_view Lower) const;
+    void SkipComment(std::size_t Lt);
+    void ReadTag(const TagForm& Form, std::size_t NameEnd);
+    std::size_t NextByteFrom(char c, std::size_t From) const;
 
     // A remembered search for one byte: the first occurrence at or after
     // `From` is `At` (or End when there is none), valid for any later start up
@@ -103,6 +107,12 @@ private:
     };
     std::size_t CachedNext(Search& S, char c, std::size_t From);
 
+    // A value found in the tag just read, waiting to be returned.
+    struct Found {
+        std::size_t Start = 0, End = 0;
+        TTagKind Kind = tkText;
+    };
+
     std::unique_ptr<std::string> FOwned; // the file's bytes (on the heap: views survive a move)
     const char* FBuffer = nullptr;
     std::size_t FSize = 0;       // byte count of an owned buffer, 0 for a caller's text
@@ -111,10 +121,13 @@ private:
     bool FAtEnd = false;         // the cursor reached the end of the text
     std::size_t FChunkStart = 0; // offset where the next chunk begins
     bool FInScript = false;
+    bool FAnyValue = false;
+    Found FFound;
+    bool FPending = false; // FFound is still to be returned
     std::string_view FBefore;
     std::string_view FValue;
     TTagKind FKind = tkText;
-    Search FGreater, FDoubleQuote, FSingleQuote;
+    Search FDoubleQuote, FSingleQuote;
 };
 
 } // namespace larkspool

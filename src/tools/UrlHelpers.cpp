@@ -1,5 +1,7 @@
 #include "tools/UrlHelpers.h"
 
+#include "tools/AsciiCase.h"
+
 #include <algorithm>
 
 namespace larkspool {
@@ -138,8 +140,15 @@ std::string ResolveURL(std::string_view Base, std::string_view Link) {
         Base = baseCopy = BackslashesToSlashes(Base);
     if (Link.find('\\') != npos)
         Link = linkCopy = BackslashesToSlashes(Link);
-    if (Link.find("://") != npos)
+    // A link is absolute when it starts with a scheme; "page?u=http://x"
+    // is relative all the same.
+    if (!SchemeOf(Link).empty())
         return std::string(Link);
+    // "//host/path" keeps the base's scheme and names another host.
+    if (Link.starts_with("//")) {
+        const std::string scheme = SchemeOf(Base);
+        return scheme.empty() ? std::string(Link) : scheme + ":" + std::string(Link);
+    }
 
     std::string result;
     result.reserve(Base.size() + Link.size());
@@ -264,6 +273,91 @@ bool IsHttpAddress(std::string_view URL) {
 bool IsWebLink(std::string_view Value) {
     const std::string scheme = SchemeOf(Value);
     return scheme.empty() || scheme == "http" || scheme == "https";
+}
+
+namespace {
+
+// Bytes a browser percent-encodes in an address: controls, the blank, what
+// is not ASCII, and a few that end attributes or tags; in the path also the
+// grave accent and braces.
+bool BrowserEncodes(unsigned char c, bool InPath) {
+    return c <= ' ' || c >= 0x7F || c == '"' || c == '<' || c == '>' ||
+           (InPath && (c == '`' || c == '{' || c == '}'));
+}
+
+// The path with its "." and ".." segments taken away, as a browser does.
+std::string WithoutDotSegments(std::string_view Path) {
+    std::string out;
+    out.reserve(Path.size());
+    std::size_t i = 0;
+    while (i < Path.size()) {
+        std::size_t end = Path.find('/', i + 1);
+        if (end == npos)
+            end = Path.size();
+        const std::string_view segment = Path.substr(i, end - i); // with its leading "/"
+        const bool last = end == Path.size();
+        if (segment == "/.") {
+            out += last ? "/" : "";
+        } else if (segment == "/..") {
+            const std::size_t slash = out.rfind('/');
+            out.resize(slash == npos ? 0 : slash);
+            out += last ? "/" : "";
+        } else {
+            out += segment;
+        }
+        i = end;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string CanonicalURL(std::string_view URL) {
+    const std::string scheme = SchemeOf(URL);
+    const std::size_t hostStart = URL.find("://");
+    if (scheme.empty() || hostStart == npos || URL.find_first_not_of(' ') != 0)
+        return std::string(URL);
+    std::string out = scheme + "://";
+    std::size_t at = hostStart + 3;
+    std::size_t hostEnd = URL.find_first_of("/?#", at);
+    if (hostEnd == npos)
+        hostEnd = URL.size();
+    // A user name or password before "@" keeps its case.
+    const std::size_t userEnd = URL.substr(at, hostEnd - at).rfind('@');
+    if (userEnd != npos) {
+        out += URL.substr(at, userEnd + 1);
+        at += userEnd + 1;
+    }
+    std::string host = LowerAscii(URL.substr(at, hostEnd - at));
+    const std::size_t colon = host.rfind(':');
+    if (colon != npos && host.find(']', colon) == npos) {
+        const std::string_view port = std::string_view(host).substr(colon + 1);
+        if (port.empty() || (scheme == "http" && port == "80") ||
+            (scheme == "https" && port == "443"))
+            host.resize(colon);
+    }
+    out += host;
+    at = hostEnd;
+    const std::size_t pathEnd = std::min(URL.find_first_of("?#", at), URL.size());
+    std::string path(URL.substr(at, pathEnd - at));
+    if (path.empty() && (scheme == "http" || scheme == "https"))
+        path = "/";
+    const auto append = [&](std::string_view Part, bool InPath) {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        for (char ch : Part) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (BrowserEncodes(c, InPath)) {
+                out += '%';
+                out += kHex[c >> 4];
+                out += kHex[c & 15];
+            } else {
+                out += ch;
+            }
+        }
+    };
+    append(WithoutDotSegments(path), true);
+    append(URL.substr(pathEnd), false);
+    return out;
 }
 
 } // namespace larkspool

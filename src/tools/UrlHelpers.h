@@ -4,9 +4,8 @@
 //
 // These follow fixed textual rules, not an address standard, and the rest of
 // the program relies on exactly these rules, quirks included: a name without
-// any "/" has an empty file name, and a link starting with "//" is taken as
-// host-relative ('//other/p.gif' against 'x://h/a/page.htm' gives
-// 'x://h//other/p.gif'). All functions work on byte strings; positions are
+// any "/" has an empty file name, and "./" segments stay in a resolved link.
+// All functions work on byte strings; positions are
 // 1-based and 0 means "none"; comparisons are case-sensitive except in
 // IsNotMailto and for schemes.
 
@@ -36,8 +35,9 @@ std::string ExtensionOf(std::string_view URL);
 std::size_t LastSlashPos(std::string_view S);
 std::size_t FirstSlashPos(std::string_view S);
 
-// Link made absolute against Base: "\" counts as "/", a link holding "://" is
-// already absolute, a leading "/" starts from the host part, a bare fragment
+// Link made absolute against Base: "\" counts as "/", a link starting with a
+// scheme is already absolute, "//host/path" takes Base's scheme, a leading
+// "/" starts from the host part, a bare fragment
 // from Base itself, anything else from Base's directory; "../" segments drop
 // one directory, all other segments ("./" and empty ones too) are appended.
 std::string ResolveURL(std::string_view Base, std::string_view Link);
@@ -64,5 +64,13 @@ bool IsHttpAddress(std::string_view URL);
 // A link value that leads to the web: relative, or http or https. Others
 // (javascript:, mailto:, data:, tel:, ftp:, ...) are never fetched.
 bool IsWebLink(std::string_view Value);
+
+// An absolute address in the form a browser gives it, so that the same
+// address written in two ways compares equal: scheme and host in lower case,
+// no default port, "." and ".." segments of the path taken away, and blanks,
+// controls, bytes beyond ASCII and '"', "<", ">" percent-encoded (in the path
+// also "`", "{", "}"); "%XX" already there stays. Any other text comes back
+// as it is.
+std::string CanonicalURL(std::string_view URL);
 
 } // namespace larkspool

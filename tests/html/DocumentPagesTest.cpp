@@ -34,22 +34,33 @@ TEST_F(DocumentPages, MainPageAloneIsItsRootMarkupAndItsStylesheets) {
     TLister& list = Make();
     SaveDocumentPages(list, Variant(MakeMemoryWindow(Page)));
     EXPECT_EQ(ReadFile("INDEX.HTML"), Page.Html);
-    // the link tag without href takes the next href, even an anchor's
-    EXPECT_EQ(URLs(list.Stylesheets()), (std::vector<std::string>{"http://site.test/css/s.css",
-                                                                  "http://site.test/docs/x.htm"}));
+    // a link tag without href gives nothing, not the anchor's href after it
+    EXPECT_EQ(URLs(list.Stylesheets()), (std::vector<std::string>{"http://site.test/css/s.css"}));
     EXPECT_EQ(list.Pictures().size(), 0u); // pictures come from the browser's collections
+}
+
+TEST_F(DocumentPages, StylesheetsAndIconThroughTheDocumentsBase) {
+    StartPageURL = Page.Url;
+    Page.Html = "<html><head><base href=\"/assets/\"><link rel=\"stylesheet\" href=\"s.css\">"
+                "<link rel=\"shortcut icon\" href=i.ico><link rel=canonical href=/docs/x.htm>"
+                "</head><body><img src=p.gif></body></html>";
+    TLister& list = Make();
+    SaveDocumentPages(list, Variant(MakeMemoryWindow(Page)));
+    EXPECT_EQ(URLs(list.Stylesheets()),
+              (std::vector<std::string>{"http://site.test/assets/s.css"}));
+    EXPECT_EQ(URLs(list.Pictures()), (std::vector<std::string>{"http://site.test/assets/i.ico"}));
 }
 
 TEST_F(DocumentPages, FramesetWritesEveryFrameUnderItsItemsName) {
     StartPageURL = Page.Url;
-    Page.Html = "<html><head><meta charset=utf-8><link href=main.css></head>"
+    Page.Html = "<html><head><meta charset=utf-8><link rel=stylesheet href=main.css></head>"
                 "<frameset><frame src=top.htm><frame src=sub/></frameset></html>";
     MemoryPage top, sub;
     top.Url = "http://site.test/docs/top.htm";
-    top.Html =
-        "<html><head><meta charset=utf-8><link href=main.css><link href=t.css></head></html>";
+    top.Html = "<html><head><meta charset=utf-8><link rel=stylesheet href=main.css><link "
+               "rel=stylesheet href=t.css></head></html>";
     sub.Url = "http://site.test/docs/sub/";
-    sub.Html = "<html><head><meta charset=utf-8><link href=s.css></head></html>";
+    sub.Html = "<html><head><meta charset=utf-8><link rel=stylesheet href=s.css></head></html>";
     Page.Frames = {top, sub};
     TLister& list = Make();
     ASSERT_EQ(list.Pages()[2].FileName, "f0");
@@ -79,10 +90,10 @@ TEST_F(DocumentPages, UnreadableFrameIsLeftOnTheServerAndTheOthersAreWritten) {
                 "<frame src=\"g.htm\"></frameset></html>";
     MemoryPage frame, next;
     frame.Url = "http://elsewhere.test/f.htm";
-    frame.Html = "<html><head><link href=f.css></head></html>";
+    frame.Html = "<html><head><link rel=stylesheet href=f.css></head></html>";
     frame.CrossOrigin = true;
     next.Url = "http://site.test/docs/g.htm";
-    next.Html = "<html><head><link href=g.css></head></html>";
+    next.Html = "<html><head><link rel=stylesheet href=g.css></head></html>";
     Page.Frames = {frame, next};
     TLister& list = Make();
     Page.Frames[0].Unreadable = true; // the frame went away after the list was made
@@ -102,7 +113,7 @@ TEST_F(DocumentPages, FrameOfAnotherOriginIsWrittenAsAnyFrame) {
     Page.Html = "<html><frameset><frame src=\"http://elsewhere.test/f.htm\"></frameset></html>";
     MemoryPage frame;
     frame.Url = "http://elsewhere.test/f.htm";
-    frame.Html = "<html><head><meta charset=utf-8><link href=f.css></head></html>";
+    frame.Html = "<html><head><meta charset=utf-8><link rel=stylesheet href=f.css></head></html>";
     frame.CrossOrigin = true;
     Page.Frames = {frame};
     TLister& list = Make();

@@ -85,24 +85,28 @@ TEST_F(Relinking, PicturesAndStylesheetsOnlyWhenStoredAndByExactAddress) {
     list.SetStateOf(phPictures, 0, stSavedOther);
     list.SetStateOf(phStylesheets, 0, stSavedText);
     Rig rig{*this, list};
-    EXPECT_EQ(rig.Relink("INDEX.HTML", "<img src=p.gif><img src=P.gif><img src=q.gif>"
-                                       "<link href=s.css#x><link rel=x href='s.css'>"),
+    EXPECT_EQ(rig.Relink("INDEX.HTML",
+                         "<img src=p.gif><img src=P.gif><img src=q.gif>"
+                         "<link rel=stylesheet href=s.css#x>"
+                         "<link rel=stylesheet href='s.css'><link rel=x href='s.css'>"),
               "<img src=\"p.gif\"><img src=\"http://site.test/docs/P.gif\">"
               "<img src=\"http://site.test/docs/q.gif\">"
-              "<link href=\"http://site.test/docs/s.css#x\"><link rel=x href=\"s.css\">");
+              "<link rel=stylesheet href=\"http://site.test/docs/s.css#x\">"
+              "<link rel=stylesheet href=\"s.css\"><link rel=x href='s.css'>");
 }
 
 TEST_F(Relinking, NotStoredRelativeValuesPointAtTheServer) {
     TLister& list = Make();
     Rig rig{*this, list};
-    // absolute, protocol-relative and non-web values stay as written; a
-    // relative one would name nothing in the flat folder
+    // absolute and non-web values stay as written; a relative or
+    // protocol-relative one would name nothing offline
     EXPECT_EQ(rig.Relink("INDEX.HTML", "<img src=http://x.test/a.gif><img src=//cdn.test/b.gif>"
                                        "<img src='data:image/gif,x'><img src=\"c d.gif\">"
-                                       "<frame src=../up.htm>"),
-              "<img src=http://x.test/a.gif><img src=//cdn.test/b.gif>"
-              "<img src='data:image/gif,x'><img src=\"http://site.test/docs/c d.gif\">"
-              "<frame src=\"http://site.test/up.htm\">");
+                                       "<frame src=../up.htm><img src='q.gif?a=1&amp;b=2'>"),
+              "<img src=http://x.test/a.gif><img src=\"http://cdn.test/b.gif\">"
+              "<img src='data:image/gif,x'><img src=\"http://site.test/docs/c%20d.gif\">"
+              "<frame src=\"http://site.test/up.htm\">"
+              "<img src=\"http://site.test/docs/q.gif?a=1&amp;b=2\">");
     // a local name an earlier save wrote, in a page taken over, stays
     WriteFile("kept.gif", "GIF");
     EXPECT_EQ(rig.Relink("INDEX.HTML", "<img src=\"kept.gif\"><img src=kept.gif>"),
@@ -190,4 +194,29 @@ TEST_F(Relinking, RelinkNextWalksStoredPagesInOrderAndMarksThem) {
     EXPECT_EQ(visited, (std::vector<std::string>{"INDEX.HTML", "a.htm", "c.htm"}));
     EXPECT_EQ(list.Pages()[2].State, stSkipped);
     EXPECT_FALSE(RelinkNext(list));
+}
+
+TEST_F(Relinking, ValuesAreReadThroughThePagesBaseWhichIsEmptied) {
+    TLister& list = Make();
+    list.AddLink("http://site.test/docs/v1/intro.htm", "");
+    list.AddPicture("http://site.test/docs/v1/img/p.gif");
+    list.AddPicture("http://site.test/docs/v1/c.gif?v=2&p=1");
+    list.AddStylesheet("http://site.test/docs/v1/s.css");
+    list.SetStateOf(phPages, 1, stSavedText);
+    list.SetStateOf(phPictures, 0, stSavedOther);
+    list.SetStateOf(phPictures, 1, stSavedOther);
+    list.SetStateOf(phStylesheets, 0, stSavedText);
+    Rig rig{*this, list};
+    // the raw text of each value is replaced, the rest of the page kept
+    EXPECT_EQ(
+        rig.Relink("INDEX.HTML",
+                   "<head><BASE\nHREF='/docs/v1/' target=_top>"
+                   "<link rel=stylesheet href=s.css><link rel=next href=intro.htm></head>"
+                   "<a name=top></a><img src=\"img/p.gif\"><a\thref=intro.htm#x>i</a>"
+                   "<img src=\"c.gif?v=2&amp;p=1\"><img srcset=\"img/p.gif 2x\" src=gone.gif>"),
+        "<head><BASE\nHREF=\"\" target=_top>"
+        "<link rel=stylesheet href=\"s.css\"><link rel=next href=intro.htm></head>"
+        "<a name=top></a><img src=\"p.gif\"><a\thref=\"intro.htm#x\">i</a>"
+        "<img src=\"c.gif\"><img srcset=\"img/p.gif 2x\" "
+        "src=\"http://site.test/docs/v1/gone.gif\">");
 }

@@ -27,19 +27,21 @@ TEST(Replacements, TextsAreExactlyTheFixedOnes) {
 
 TEST(Replacements, ScriptStringsAndAttributesCannotBeBrokenOut) {
     // a real address (from the browser): every special character escaped
-    EXPECT_EQ(EscapeForScriptInAttribute("a'b\\c\"d<e>f&g\nh\ri\x01j", false),
+    EXPECT_EQ(EscapeForScriptInAttribute("a'b\\c\"d<e>f&g\nh\ri\x01j"),
               "a\\'b\\\\c&quot;d&lt;e&gt;f&amp;g\\nh\\ri\\x01j");
     // percent forms the browser would decode into a quote, backslash or line break
-    EXPECT_EQ(EscapeForScriptInAttribute("x%27y%5cz%0A%20%e9", false), "x%2527y%255cz%250A%20%e9");
-    EXPECT_EQ(EscapeForScriptInAttribute("50%", false), "50%");
-    // an address as written in a page: ASCII references are read first
-    EXPECT_EQ(EscapeForScriptInAttribute("q?a=1&amp;b=&#39;&#x5C;", true), "q?a=1&amp;b=\\'\\\\");
-    EXPECT_EQ(EscapeForScriptInAttribute("caf&eacute;&#233;&x", true), "caf&eacute;&#233;&amp;x");
+    EXPECT_EQ(EscapeForScriptInAttribute("x%27y%5cz%0A%20%e9"), "x%2527y%255cz%250A%20%e9");
+    EXPECT_EQ(EscapeForScriptInAttribute("50%"), "50%");
+    // an address read from a page, its references decoded: "&" is written as a reference
+    EXPECT_EQ(EscapeForScriptInAttribute("q?a=1&b='\\"), "q?a=1&amp;b=\\'\\\\");
+    EXPECT_EQ(EscapeForScriptInAttribute("caf\xC3\xA9&x"), "caf\xC3\xA9&amp;x");
     // ordinary addresses stay as they are
-    EXPECT_EQ(EscapeForScriptInAttribute("https://h.test/p/q.html?x=1#y", true),
+    EXPECT_EQ(EscapeForScriptInAttribute("https://h.test/p/q.html?x=1#y"),
               "https://h.test/p/q.html?x=1#y");
 }
 
 TEST(Replacements, LocalNamesKeepTheAttributeClosed) {
-    EXPECT_EQ(LocalReplacement("a&b\"c.htm", "#x\"y&amp;"), "\"a&amp;b&quot;c.htm#x&quot;y&amp;\"");
+    EXPECT_EQ(LocalReplacement("a&b\"c.htm", "#x\"y&"), "\"a&amp;b&quot;c.htm#x&quot;y&amp;\"");
+    EXPECT_EQ(ServerReplacement("http://h/c.gif?v=2&p=\"1\""),
+              "\"http://h/c.gif?v=2&amp;p=&quot;1&quot;\"");
 }

@@ -151,12 +151,45 @@ TEST_F(Gathering, ScanOfASavedPageAddsItsPicturesAndLinkTargets) {
               "<img src=\"../../img/known.gif\"> <IMG SRC=pic.png> <a href=x.htm>x</a>\n"
               "<img src=\"\n\tsub\\p2.gif\r\n\"><frame src=f.htm>");
     list.ScanCurrentPage();
+    // the icon is a picture of the page, not a style sheet
+    EXPECT_EQ(
+        URLs(list.Pictures()),
+        (std::vector<std::string>{"http://site.test/img/known.gif", "http://site.test/favicon.ico",
+                                  "http://site.test/docs/guide/pic.png",
+                                  "http://site.test/docs/guide/sub/p2.gif"}));
+    EXPECT_EQ(URLs(list.Stylesheets()),
+              (std::vector<std::string>{"http://site.test/docs/css/s.css"}));
+}
+
+TEST_F(Gathering, ScanTakesWhatThePageMeans) {
+    Settings.ShowPictures = true;
+    TLister& list = Make();
+    list.AddLink("http://site.test/app/page.htm", "");
+    ASSERT_TRUE(list.FindFirst());
+    WriteFile(list.CurrentFileName(),
+              "<base href=\"/docs/v1/\"><base href=/ignored/>\n"
+              "<img srcset=\"a-2x.png 2x\" src=\"a.png\">\n"
+              "<a name=fig1></a><img\n  src=\"fig.png\">\n"
+              "<link rel=canonical href=https://public.test/page.htm>"
+              "<link rel=next href=next.htm><link rel=alternate href=feed.xml>"
+              "<link rel=\"Alternate StyleSheet\" href=alt.css><link href=no-rel.css>\n"
+              "<img src=\"c.gif?v=2&amp;p=1\"><img src=' &#x64;.gif '>\n"
+              "<img src=\"//cdn.test/x.png\"><img src=\"./sub/../dot.png\">\n"
+              "<!-- <img src=commented.png> -->");
+    list.ScanCurrentPage();
     EXPECT_EQ(URLs(list.Pictures()),
-              (std::vector<std::string>{"http://site.test/img/known.gif",
-                                        "http://site.test/docs/guide/pic.png",
-                                        "http://site.test/docs/guide/sub/p2.gif"}));
-    EXPECT_EQ(URLs(list.Stylesheets()), (std::vector<std::string>{"http://site.test/docs/css/s.css",
-                                                                  "http://site.test/favicon.ico"}));
+              (std::vector<std::string>{
+                  "http://site.test/docs/v1/a.png", "http://site.test/docs/v1/fig.png",
+                  "http://site.test/docs/v1/c.gif?v=2&p=1", "http://site.test/docs/v1/d.gif",
+                  "http://cdn.test/x.png", "http://site.test/docs/v1/dot.png"}));
+    EXPECT_EQ(URLs(list.Stylesheets()),
+              (std::vector<std::string>{"http://site.test/docs/v1/alt.css"}));
+
+    // a base that is not a web address is ignored, as browsers do
+    ASSERT_TRUE(list.FindFirst());
+    WriteFile(list.CurrentFileName(), "<base href='javascript:x'><img src=own.png>");
+    list.ScanCurrentPage();
+    EXPECT_EQ(URLs(list.Pictures()).back(), "http://site.test/app/own.png");
 }
 
 TEST_F(Gathering, ScanDoesNothingOutsideThePagesPhaseAndRaisesOnMissingFile) {
@@ -194,7 +227,8 @@ TEST_F(Gathering, OnlyHttpAndHttpsAddressesJoin) {
                                       "<link rel=stylesheet href='data:text/css,a{}'>"
                                       "<img src=ftp://site.test/q.gif><img src=r.gif>");
     list.ScanCurrentPage();
+    // read as a browser reads it: the scheme in lower case
     EXPECT_EQ(URLs(list.Pictures()),
-              (std::vector<std::string>{"https://site.test/ok.gif", "HTTP://site.test/r.gif"}));
+              (std::vector<std::string>{"https://site.test/ok.gif", "http://site.test/r.gif"}));
     EXPECT_TRUE(list.Stylesheets().empty());
 }

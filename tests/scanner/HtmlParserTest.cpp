@@ -135,30 +135,75 @@ TEST(ScannerValues, CutIsTakenAtTheEqualsAfterTheAttributeName) {
 }
 
 TEST(ScannerValues, TagAndAttributeNamesInAnyCase) {
-    EXPECT_EQ(Values(ScanText("<A HREF=1><a Href=2><LiNk HrEf=3><ImG sRc=4><fRaMe SrC=5>")),
-              (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+    EXPECT_EQ(Values(ScanText("<A HREF=1><a Href=2><LiNk ReL=StyleSheet HrEf=3><ImG sRc=4>"
+                              "<fRaMe SrC=5><BASE HREF=6>")),
+              (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
+}
+
+TEST(ScannerValues, TagNamesEndAtAnyWhitespaceOrSlash) {
+    const auto chunks = ScanText("<a\thref=d><img\nsrc=e><IMG\r\n  SRC=f><frame\fsrc=g>"
+                                 "<img/src=h><link\nrel=stylesheet\nhref=i>");
+    EXPECT_EQ(Values(chunks), (std::vector<std::string>{"d", "e", "f", "g", "h", "i"}));
+    EXPECT_EQ(chunks[1].Kind, tkImage);
+    EXPECT_EQ(chunks[5].Kind, tkLink);
 }
 
 TEST(ScannerValues, UnrecognisedTagForms) {
-    // iframe, area, body backgrounds, and names followed by a tab or line break
-    EXPECT_TRUE(ScanText("<iframe src=a><area href=b><body background=c><a\thref=d>"
-                         "<img\nsrc=e><frameset><abbr title=x>")
+    EXPECT_TRUE(ScanText("<iframe src=a><area href=b><body background=c><frameset src=d>"
+                         "<abbr title=x><imgx src=e><linker rel=stylesheet href=f><a>"
+                         "<basefont href=g><img>")
                     .empty());
 }
 
-TEST(ScannerValues, AttributeSearchIsNotBoundedByTheTag) {
-    // an anchor without href takes the href of a later tag, and the second
-    // "<a " is passed over because the cursor already stands behind it
+TEST(ScannerValues, AttributeIsReadOnlyInsideItsTagAndByItsWholeName) {
+    // an anchor without href gives nothing, and a later tag keeps its own value
     auto chunks = ScanFile("<a name=top>Top</a> <p>text</p> <a href=z.html>z</a>");
     ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0].Before, "<a name=top>Top</a> <p>text</p> <a href=");
     EXPECT_EQ(chunks[0].Value, "z.html");
-    EXPECT_EQ(chunks[0].Kind, tkAnchor);
 
-    // "src" also matches inside longer attribute names
-    chunks = ScanText("<img data-src=lazy.png src=real.png>");
-    EXPECT_EQ(chunks[0].Value, "lazy.png");
-    chunks = ScanText("<img srcset=a.png>");
-    EXPECT_EQ(chunks[0].Value, "a.png");
+    // the DocBook figure: the picture keeps its address
+    chunks = ScanText("<a name=\"fig1\"></a><img src=\"p.png\">");
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0], (Chunk{"<a name=\"fig1\"></a><img src=", "\"p.png\"", tkImage}));
+
+    // names that merely contain the wanted one
+    EXPECT_EQ(Values(ScanText("<img srcset=\"a-2x.png 2x\" data-src=lazy.png src=real.png>")),
+              std::vector<std::string>{"real.png"});
+    EXPECT_EQ(Values(ScanText("<a xhref=x.html data-href=y.html href=z.html>")),
+              std::vector<std::string>{"z.html"});
+    EXPECT_TRUE(ScanText("<img srcset=a.png><a hreflang=en>").empty());
+
+    // the first of two attributes of the same name counts
+    EXPECT_EQ(Values(ScanText("<img src=one.png SRC=two.png>")),
+              std::vector<std::string>{"one.png"});
+
+    // a "src" written inside another attribute's value is not an attribute
+    EXPECT_EQ(Values(ScanText("<img alt='src=no.png' title=src=no2.png src=yes.png>")),
+              std::vector<std::string>{"yes.png"});
+}
+
+TEST(ScannerValues, LinkTagsByWhatTheirRelNames) {
+    const auto chunks = ScanText(
+        "<link rel=canonical href=c.html><link rel=next href=n.html>"
+        "<link rel=\"alternate\" type=\"application/rss+xml\" href=feed.xml>"
+        "<link href=s.css rel=\"Alternate StyleSheet\"><link rel='shortcut icon' href=i.ico>"
+        "<link rel=preload as=style href=p.css><link href=norel.css>"
+        "<link rel=icon rel=stylesheet href=first-rel-counts.png>");
+    ASSERT_EQ(Values(chunks), (std::vector<std::string>{"s.css", "i.ico", "first-rel-counts.png"}));
+    EXPECT_EQ(chunks[0].Kind, tkLink);
+    EXPECT_EQ(chunks[1].Kind, tkIcon);
+    EXPECT_EQ(chunks[2].Kind, tkIcon);
+}
+
+TEST(ScannerValues, CommentsAreSkipped) {
+    EXPECT_EQ(Values(ScanText("<!-- <img src=old.png> --><img src=new.png>"
+                              "<!--><img src=a.png><!---><img src=b.png>")),
+              (std::vector<std::string>{"new.png", "a.png", "b.png"}));
+    EXPECT_TRUE(ScanText("<!-- never closed <img src=x.png>").empty());
+    // a comment start inside a script is script text
+    EXPECT_EQ(Values(ScanText("<script>x='<!--'</script><img src=c.png><!-- -->")),
+              std::vector<std::string>{"c.png"});
 }
 
 TEST(ScannerValues, ScriptsAreSkipped) {
