@@ -2,7 +2,8 @@
 // password (user "demo", password "demo") and a moved page that redirects.
 // In its pages, "@OTHER_SITE@" stands for this server under its other name
 // (http://localhost:PORT when asked as 127.0.0.1, and back), so that they can
-// hold a frame of another site.
+// hold a frame of another site; "@OTHER_HOST@" is that name without the
+// scheme (localhost:PORT), for protocol-relative addresses.
 //
 //   larkspool-demo-server SITE_FOLDER [PORT [STALLED_PATH]]  (port 0: any free one)
 // Prints the site's address on its first line, then serves until killed.
@@ -10,7 +11,9 @@
 // for a minute. With LARKSPOOL_DEMO_CERT and LARKSPOOL_DEMO_KEY (PEM files)
 // the same site is also served over https on another free port, whose
 // address is the second line. Addresses under /x/ answer as a hostile server
-// would (HostileRoutes.h).
+// would (HostileRoutes.h). With LARKSPOOL_DEMO_REQUEST_LOG=FILE every answer
+// adds a line "STATUS TARGET" to FILE, the target (path and query) raw as
+// asked, so that tests can tell what a save fetched and from where.
 #include "HostileRoutes.h"
 
 #include <httplib.h>
@@ -19,13 +22,34 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
 namespace {
 
-void Configure(httplib::Server& Server, const std::string& Stalled, const HostileSite& Site) {
+// The request log: answers come from the servers' worker threads, and each
+// line is flushed so that a test reads what was answered before it stopped
+// the server.
+struct RequestLog {
+    std::FILE* File = nullptr;
+    std::mutex Lock;
+
+    void Add(const httplib::Request& Req, const httplib::Response& Res) {
+        const std::string& target = Req.target.empty() ? Req.path : Req.target;
+        const std::lock_guard<std::mutex> hold(Lock);
+        std::fprintf(File, "%d %s\n", Res.status, target.c_str());
+        std::fflush(File);
+    }
+};
+
+void Configure(httplib::Server& Server, const std::string& Stalled, const HostileSite& Site,
+               RequestLog& Log) {
     Server.set_tcp_nodelay(true);
+    if (Log.File)
+        Server.set_logger([&Log](const httplib::Request& req, const httplib::Response& res) {
+            Log.Add(req, res);
+        });
     Server.set_pre_routing_handler(
         [&Stalled, &Site](const httplib::Request& req, httplib::Response& res) {
             if (!Stalled.empty() && req.path == Stalled)
@@ -57,8 +81,17 @@ int main(int argc, char** argv) {
     }
     const std::string stalled = argc > 3 ? argv[3] : "";
     HostileSite site{argv[1], {}};
+    RequestLog log;
+    if (const char* logName = std::getenv("LARKSPOOL_DEMO_REQUEST_LOG")) {
+        log.File = std::fopen(logName, "a");
+        if (!log.File) {
+            std::fprintf(stderr, "larkspool-demo-server: cannot write the request log %s\n",
+                         logName);
+            return 2;
+        }
+    }
     httplib::Server server;
-    Configure(server, stalled, site);
+    Configure(server, stalled, site, log);
     if (!server.set_mount_point("/", argv[1])) {
         std::fprintf(stderr, "larkspool-demo-server: no folder \"%s\"\n", argv[1]);
         return 2;
@@ -72,7 +105,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "larkspool-demo-server: cannot use the certificate %s\n", cert);
             return 2;
         }
-        Configure(*tls, stalled, site);
+        Configure(*tls, stalled, site, log);
         tls->set_mount_point("/", argv[1]);
         const int tlsPort = tls->bind_to_any_port("127.0.0.1");
         site.TlsOrigin = "https://127.0.0.1:" + std::to_string(tlsPort) + "/";

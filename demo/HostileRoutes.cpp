@@ -53,8 +53,11 @@ bool ServePage(const HostileSite& Site, const httplib::Request& Req, httplib::Re
         return false;
     const std::string other = OtherOrigin(Req);
     const std::string tls = Site.TlsOrigin.empty() ? other + "/" : Site.TlsOrigin;
-    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"@OTHER_SITE@", other},
-                                      std::pair<std::string, std::string>{"@TLS@", tls}})
+    const std::string otherHost = other.substr(other.find("//") + 2);
+    for (const auto& [mark, value] :
+         {std::pair<std::string, std::string>{"@OTHER_SITE@", other},
+          std::pair<std::string, std::string>{"@OTHER_HOST@", otherHost},
+          std::pair<std::string, std::string>{"@TLS@", tls}})
         for (std::size_t at = page.find(mark); at != std::string::npos;
              at = page.find(mark, at + value.size()))
             page.replace(at, mark.size(), value);

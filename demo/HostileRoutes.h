@@ -4,8 +4,9 @@
 // blocks, redirect loops, redirects to another site and to https, names too
 // long for a file system, a file named like the previous-downloads log. Any
 // page of the site may name the other site ("@OTHER_SITE@", this server
-// under its other name) and the https server ("@TLS@") through placeholders
-// that are filled in when the page is served.
+// under its other name; "@OTHER_HOST@", the same without the scheme) and the
+// https server ("@TLS@") through placeholders that are filled in when the
+// page is served.
 
 #include <httplib.h>
 

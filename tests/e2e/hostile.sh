@@ -1,6 +1,7 @@
 # Shared by the end-to-end saves of the hostile fixture (sourced, not run):
 # its server, over http and https, and the checks of a copy of it. $work,
 # $server_bin and $site must be set; fail() must be defined.
+source "$(dirname "${BASH_SOURCE[0]}")/copy-checks.sh"
 
 # Starts the demo server on the fixture with a certificate of its own for
 # 127.0.0.1; sets url, tls_url and server, and points our HTTP layer at the
@@ -21,7 +22,7 @@ start_hostile_server() {
 
 # check_hostile_copy COPY_FOLDER SUMMARY_FILE CHECK_COPY_EXECUTABLE
 check_hostile_copy() {
-  local copy=$1 summary=$2 check_copy=$3 page value file
+  local copy=$1 summary=$2 check_copy=$3
   for f in INDEX.HTML page.html secure.html style.css pic.svg medium-headers.svg big-headers.svg \
            headers.html lkspl.log; do
     [ -s "$copy/$f" ] || fail "$f was not saved"
@@ -44,18 +45,7 @@ check_hostile_copy() {
   # The log is ours: whole records, not the file the server named lkspl.log.
   [ $(($(stat -c %s "$copy/lkspl.log") % 152)) -eq 0 ] || fail "lkspl.log is not a log"
   grep -q 'not a log of ours' "$copy/lkspl.log" && fail "the server's lkspl.log replaced the log"
-  # Every reference to a file of the folder names a saved file.
-  for page in "$copy"/*.htm "$copy"/*.html "$copy/INDEX.HTML"; do
-    [ -e "$page" ] || continue
-    while IFS= read -r value; do
-      case "$value" in
-        "" | \#* | //*) continue ;;
-      esac
-      [[ "$value" =~ ^[A-Za-z][A-Za-z0-9+.-]*: ]] && continue # a script or the server
-      file=${value%%#*}
-      [ -f "$copy/$file" ] || fail "$(basename "$page") refers to $value, which is not saved"
-    done < <(grep -oE '(href|src)="[^"]*"' "$page" | sed -E 's/^[a-z]+="//; s/"$//')
-  done
+  check_local_references "$copy"
   # Opened from disk with the server gone, every page shows what it stored.
   kill "$server"; wait "$server" 2>/dev/null || true; server=""
   "$check_copy" --local-only "$copy" >"$work/check.txt" 2>&1 ||
