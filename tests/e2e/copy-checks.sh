@@ -5,11 +5,15 @@
 # The href and src values of the tags of an HTML file, one a line, quotes
 # removed. Comments are left out, as the browser ignores them, and so are
 # look-alikes such as data-src or xhref: only those attributes lead anywhere.
+# So are <link>s other than style sheets and icons (a canonical address, the
+# next page, a feed), which the browser does not load and a copy leaves as
+# the page wrote them.
 reference_values() {
   perl -0777 -ne '
     s/<!--.*?-->//gs;
     while (/<[A-Za-z][^>]*>/g) {
       my $tag = $&;
+      next if $tag =~ /^<link\b/i && $tag !~ /\brel\s*=\s*["\x27]?[^>]*\b(?:stylesheet|icon)\b/i;
       while ($tag =~ /[\s"\x27](?:href|src)\s*=\s*(?:"([^"]*)"|\x27([^\x27]*)\x27|([^\s>"\x27]+))/gi) {
         print((defined $1 ? $1 : defined $2 ? $2 : $3), "\n");
       }
