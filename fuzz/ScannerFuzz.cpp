@@ -1,6 +1,8 @@
 // The scanner on arbitrary bytes: no read outside the text, and the chunks of
 // a file-like scan give back every byte.
 #include "scanner/HtmlParser.h"
+#include "scanner/PageAddresses.h"
+#include "tools/UrlHelpers.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,8 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         any = true;
         joined += file.Before();
         joined += file.Value();
-        if (file.Kind() != tkText)
+        if (file.Kind() > tkIcon)
+            std::abort();
+        if (file.Kind() != tkText) {
             values.emplace_back(file.Value());
+            // a value read as a browser reads it has no line break or tab left
+            const std::string text = LinkText(file.Value());
+            if (text.find_first_of("\t\r\n") != std::string::npos)
+                std::abort();
+            (void)ResolveLink("http://h.test/a/b.html", text);
+        }
     }
     if (any && joined != bytes)
         std::abort();
@@ -38,6 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
     }
     if (n != values.size() || bytes.compare(0, head.size(), head) != 0)
+        std::abort();
+
+    // The base of a page is always a web address.
+    if (!IsHttpAddress(PageBase("http://h.test/a/b.html", bytes.c_str())))
         std::abort();
     return 0;
 }

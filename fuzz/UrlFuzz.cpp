@@ -33,6 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (link.empty() != resolved.empty() && link.empty())
         std::abort();
 
+    // A link starting with "//" keeps the base's scheme and names a host.
+    if (link.starts_with("//") && link.find('\\') == std::string::npos &&
+        !SchemeOf(base).empty() && resolved != SchemeOf(base) + ":" + link)
+        std::abort();
+
+    // The browser's form: a second pass changes nothing.
+    const std::string canonical = CanonicalURL(input);
+    if (CanonicalURL(canonical) != canonical)
+        std::abort();
+
     const std::string cleaned = CleanAttributeValue(input);
     if (cleaned.size() > input.size() || cleaned.find_first_of("\t\r\n") != std::string::npos)
         std::abort();

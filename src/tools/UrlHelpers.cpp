@@ -314,8 +314,8 @@ std::string WithoutDotSegments(std::string_view Path) {
 
 std::string CanonicalURL(std::string_view URL) {
     const std::string scheme = SchemeOf(URL);
-    const std::size_t hostStart = URL.find("://");
-    if (scheme.empty() || hostStart == npos || URL.find_first_not_of(' ') != 0)
+    const std::size_t hostStart = scheme.size(); // where "://" is
+    if (scheme.empty() || LowerAscii(URL.substr(0, hostStart + 3)) != scheme + "://")
         return std::string(URL);
     std::string out = scheme + "://";
     std::size_t at = hostStart + 3;
@@ -330,7 +330,10 @@ std::string CanonicalURL(std::string_view URL) {
     }
     std::string host = LowerAscii(URL.substr(at, hostEnd - at));
     const std::size_t colon = host.rfind(':');
-    if (colon != npos && host.find(']', colon) == npos) {
+    // Only a host with one ":" has a port ("[::1]:80" keeps its brackets).
+    const bool bracketed = !host.empty() && host.front() == '[';
+    if (colon != npos && host.find(']', colon) == npos &&
+        (bracketed || host.find(':') == colon)) {
         const std::string_view port = std::string_view(host).substr(colon + 1);
         if (port.empty() || (scheme == "http" && port == "80") ||
             (scheme == "https" && port == "443"))
