@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
 
     // A link starting with "//" keeps the base's scheme and names a host.
-    if (link.starts_with("//") && link.find('\\') == std::string::npos &&
-        !SchemeOf(base).empty() && resolved != SchemeOf(base) + ":" + link)
+    if (link.starts_with("//") && link.find('\\') == std::string::npos && !SchemeOf(base).empty() &&
+        resolved != SchemeOf(base) + ":" + link)
         std::abort();
 
     // The browser's form: a second pass changes nothing.

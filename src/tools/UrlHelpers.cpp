@@ -329,11 +329,16 @@ std::string CanonicalURL(std::string_view URL) {
         at += userEnd + 1;
     }
     std::string host = LowerAscii(URL.substr(at, hostEnd - at));
-    const std::size_t colon = host.rfind(':');
-    // Only a host with one ":" has a port ("[::1]:80" keeps its brackets).
-    const bool bracketed = !host.empty() && host.front() == '[';
-    if (colon != npos && host.find(']', colon) == npos &&
-        (bracketed || host.find(':') == colon)) {
+    // The port follows the host's only ":", or the "]" of an IPv6 address.
+    std::size_t colon = npos;
+    if (host.starts_with('[')) {
+        const std::size_t close = host.find(']');
+        if (close != npos && close + 1 < host.size() && host[close + 1] == ':')
+            colon = close + 1;
+    } else if (host.find(':') == host.rfind(':')) {
+        colon = host.find(':');
+    }
+    if (colon != npos) {
         const std::string_view port = std::string_view(host).substr(colon + 1);
         if (port.empty() || (scheme == "http" && port == "80") ||
             (scheme == "https" && port == "443"))

@@ -24,7 +24,7 @@ run_save() { # SUMMARY_FILE [options]
   local out=$1 code=0
   shift
   timeout 180 "$save" "${url}index.html" --folder "$work" --subfolder copy --links all \
-    --pictures --skip-after 3 "$@" >"$out" 2>&1 || code=$?
+    --pictures --skip-after 5 "$@" >"$out" 2>&1 || code=$?
   [ "$code" -ne 124 ] || fail "the save did not end within 3 minutes"
   return "$code"
 }
