@@ -1,5 +1,7 @@
 #include "html/Replacements.h"
 
+#include "tools/AsciiCase.h"
+
 #include <cstdio>
 
 namespace larkspool {
@@ -7,16 +9,6 @@ namespace larkspool {
 namespace {
 
 constexpr char DQ = '"';
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Bytes that end or change a script string when the browser percent-decodes
 // a javascript: address.
@@ -98,9 +90,9 @@ std::string EscapeForScriptInAttribute(std::string_view Text) {
         if (i == Text.size())
             break;
         const char c = Text[i];
-        if (c == '%' && i + 2 < Text.size() && HexDigit(Text[i + 1]) >= 0 &&
-            HexDigit(Text[i + 2]) >= 0 &&
-            IsDangerousDecoded(HexDigit(Text[i + 1]) * 16 + HexDigit(Text[i + 2]))) {
+        if (c == '%' && i + 2 < Text.size() && HexDigitValue(Text[i + 1]) >= 0 &&
+            HexDigitValue(Text[i + 2]) >= 0 &&
+            IsDangerousDecoded(HexDigitValue(Text[i + 1]) * 16 + HexDigitValue(Text[i + 2]))) {
             out += "%25";
             ++i;
             continue;

@@ -1,5 +1,7 @@
 #include "scanner/CharacterReferences.h"
 
+#include "tools/AsciiCase.h"
+
 #include "scanner/NamedCharacterReferences.inc"
 
 #include <algorithm>
@@ -29,16 +31,6 @@ bool IsAsciiDigit(char c) {
 
 bool IsAsciiAlphanumeric(char c) {
     return IsAsciiDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-int HexDigitValue(char c) {
-    if (IsAsciiDigit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 void AppendUtf8(std::string& Out, char32_t Code) {
