@@ -147,19 +147,17 @@ void RelinkPage(TLister& List) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return;
-    std::string bytes = ReadWholeFile(path);
-    const std::string base = PageBase(List.CurrentURL(), bytes.c_str());
-
-    THTMLParser parser = THTMLParser::CreateFromBytes(std::move(bytes));
+    THTMLParser parser = THTMLParser::CreateFromFile(path);
+    const ScannedPage scanned = ScanPage(parser, List.CurrentURL());
     std::string page;
     page.reserve(static_cast<std::size_t>(info.st_size) + 4096);
     bool changed = false;
-    while (parser.Next()) {
-        page += parser.Before();
-        if (parser.Kind() == tkText)
+    for (const PageChunk& chunk : scanned.Chunks) {
+        page += chunk.Before;
+        if (chunk.Kind == tkText)
             continue;
-        const std::string value = NewValue(List, base, parser.Kind(), parser.Value());
-        changed = changed || value != parser.Value();
+        const std::string value = NewValue(List, scanned.Base, chunk.Kind, chunk.Value);
+        changed = changed || value != chunk.Value;
         page += value;
     }
     if (changed)

@@ -160,13 +160,13 @@ void TLister::ScanCurrentPage() {
 }
 
 void TLister::GatherFromPage(const std::string& Text, std::string_view PageURL, bool Images) {
-    const std::string base = PageBase(PageURL, Text.c_str());
     THTMLParser parser = THTMLParser::CreateFromText(Text.c_str());
-    while (parser.Next()) {
-        if (parser.Kind() == tkLink)
-            AddStylesheet(ResolveScannedLink(parser.Value(), base));
-        else if ((parser.Kind() == tkImage && Images) || parser.Kind() == tkIcon)
-            AddPicture(ResolveScannedLink(parser.Value(), base));
+    const ScannedPage page = ScanPage(parser, PageURL);
+    for (const PageChunk& chunk : page.Chunks) {
+        if (chunk.Kind == tkLink)
+            AddStylesheet(ResolveScannedLink(chunk.Value, page.Base));
+        else if ((chunk.Kind == tkImage && Images) || chunk.Kind == tkIcon)
+            AddPicture(ResolveScannedLink(chunk.Value, page.Base));
     }
 }
 

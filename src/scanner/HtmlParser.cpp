@@ -48,13 +48,8 @@ struct THTMLParser::TagForm {
     std::string_view Name; // lower case
     std::string_view Attribute;
     TTagKind Kind;
+    bool ByRel = false; // the kind depends on what the rel attribute names
 };
-
-namespace {
-
-constexpr std::string_view kLinkName = "link";
-
-} // namespace
 
 THTMLParser::THTMLParser(std::string Owned)
     : FOwned(std::make_unique<std::string>(std::move(Owned))), FBuffer(FOwned->c_str()),
@@ -75,8 +70,8 @@ THTMLParser THTMLParser::CreateFromFile(const std::string& FileName) {
     return THTMLParser(ReadWholeFile(FileName));
 }
 
-THTMLParser THTMLParser::CreateFromBytes(std::string Bytes) {
-    return THTMLParser(std::move(Bytes));
+THTMLParser THTMLParser::CreateFromBytes(std::string_view Bytes) {
+    return THTMLParser(std::string(Bytes));
 }
 
 THTMLParser THTMLParser::CreateFromText(const char* Text) {
@@ -106,7 +101,7 @@ bool THTMLParser::StartsWithAt(std::size_t At, std::string_view Lower) const {
 // The tag form whose name starts at Lt + 1 and ends there, or null.
 const THTMLParser::TagForm* THTMLParser::FormAt(std::size_t Lt) const {
     static constexpr TagForm kForms[] = {
-        {"a", "href", tkAnchor},   {"img", "src", tkImage},  {kLinkName, "href", tkLink},
+        {"a", "href", tkAnchor},   {"img", "src", tkImage},  {"link", "href", tkLink, true},
         {"frame", "src", tkFrame}, {"base", "href", tkBase},
     };
     for (const TagForm& form : kForms) {
@@ -190,7 +185,7 @@ void THTMLParser::ReadTag(const TagForm& Form, std::size_t NameEnd) {
         if (!haveWanted && SameName(name, Form.Attribute)) {
             haveWanted = true;
             wanted = {start, at, Form.Kind};
-        } else if (!haveRel && Form.Name == kLinkName && SameName(name, "rel")) {
+        } else if (!haveRel && Form.ByRel && SameName(name, "rel")) {
             haveRel = true;
             rel = {FBuffer + start, at - start};
         }
@@ -198,7 +193,7 @@ void THTMLParser::ReadTag(const TagForm& Form, std::size_t NameEnd) {
     FCursor = at + 1;
     if (!haveWanted)
         return;
-    if (Form.Name == kLinkName) {
+    if (Form.ByRel) {
         if (RelNames(rel, "stylesheet"))
             wanted.Kind = tkLink;
         else if (RelNames(rel, "icon"))

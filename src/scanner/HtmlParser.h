@@ -64,8 +64,8 @@ public:
     // Reads the whole file as raw bytes. Throws std::system_error naming the
     // file and the system's reason when it cannot be opened or read.
     static THTMLParser CreateFromFile(const std::string& FileName);
-    // Scans Bytes exactly as if they had been read from a file.
-    static THTMLParser CreateFromBytes(std::string Bytes);
+    // Scans a copy of Bytes exactly as if they had been read from a file.
+    static THTMLParser CreateFromBytes(std::string_view Bytes);
     // Scans a zero-terminated text that the caller keeps alive and unchanged
     // for the scanner's lifetime; it is not copied. Its closing chunk is empty.
     static THTMLParser CreateFromText(const char* Text);

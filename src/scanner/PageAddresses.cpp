@@ -1,7 +1,6 @@
 #include "scanner/PageAddresses.h"
 
 #include "scanner/CharacterReferences.h"
-#include "scanner/HtmlParser.h"
 #include "tools/UrlHelpers.h"
 
 namespace larkspool {
@@ -35,17 +34,21 @@ std::string ResolveLink(std::string_view Base, std::string_view Text) {
     return CanonicalURL(ResolveURL(Base, Text));
 }
 
-std::string PageBase(std::string_view PageURL, const char* Text) {
-    THTMLParser parser = THTMLParser::CreateFromText(Text);
-    while (parser.Next()) {
-        if (parser.Kind() != tkBase)
+ScannedPage ScanPage(THTMLParser& Parser, std::string_view PageURL) {
+    ScannedPage page{{}, std::string(PageURL)};
+    bool baseSeen = false;
+    while (Parser.Next()) {
+        page.Chunks.push_back({Parser.Before(), Parser.Value(), Parser.Kind()});
+        if (Parser.Kind() != tkBase || baseSeen)
             continue;
-        const std::string text = LinkText(parser.Value());
+        baseSeen = true;
+        const std::string text = LinkText(Parser.Value());
         const std::string base = ResolveLink(PageURL, text);
         // A base of another kind (javascript:, data:) is one browsers ignore.
-        return !text.empty() && IsHttpAddress(base) ? base : std::string(PageURL);
+        if (!text.empty() && IsHttpAddress(base))
+            page.Base = base;
     }
-    return std::string(PageURL);
+    return page;
 }
 
 } // namespace larkspool

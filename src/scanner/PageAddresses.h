@@ -2,8 +2,11 @@
 
 // What a link value of a page means, as a browser reads it.
 
+#include "scanner/HtmlParser.h"
+
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace larkspool {
 
@@ -17,9 +20,19 @@ std::string LinkText(std::string_view Value);
 // an empty text.
 std::string ResolveLink(std::string_view Base, std::string_view Text);
 
-// Where the relative addresses of a page at PageURL start: the href of the
-// first <base> of its text that has one, resolved against PageURL, when it
-// leads to the web; else PageURL itself.
-std::string PageBase(std::string_view PageURL, const char* Text);
+// One chunk of a scan; the views point into the scanner's text.
+struct PageChunk {
+    std::string_view Before, Value;
+    TTagKind Kind;
+};
+
+// All chunks of a page at PageURL, in one pass, and where its relative
+// addresses start: the href of its first <base> that has one, resolved
+// against PageURL, when it leads to the web; else PageURL itself.
+struct ScannedPage {
+    std::vector<PageChunk> Chunks;
+    std::string Base;
+};
+ScannedPage ScanPage(THTMLParser& Parser, std::string_view PageURL);
 
 } // namespace larkspool

@@ -1,5 +1,6 @@
 #include "tools/UrlHelpers.h"
 
+#include "platform/UrlText.h"
 #include "tools/AsciiCase.h"
 
 #include <algorithm>
@@ -285,31 +286,6 @@ bool BrowserEncodes(unsigned char c, bool InPath) {
            (InPath && (c == '`' || c == '{' || c == '}'));
 }
 
-// The path with its "." and ".." segments taken away, as a browser does.
-std::string WithoutDotSegments(std::string_view Path) {
-    std::string out;
-    out.reserve(Path.size());
-    std::size_t i = 0;
-    while (i < Path.size()) {
-        std::size_t end = Path.find('/', i + 1);
-        if (end == npos)
-            end = Path.size();
-        const std::string_view segment = Path.substr(i, end - i); // with its leading "/"
-        const bool last = end == Path.size();
-        if (segment == "/.") {
-            out += last ? "/" : "";
-        } else if (segment == "/..") {
-            const std::size_t slash = out.rfind('/');
-            out.resize(slash == npos ? 0 : slash);
-            out += last ? "/" : "";
-        } else {
-            out += segment;
-        }
-        i = end;
-    }
-    return out;
-}
-
 } // namespace
 
 std::string CanonicalURL(std::string_view URL) {
@@ -350,21 +326,10 @@ std::string CanonicalURL(std::string_view URL) {
     std::string path(URL.substr(at, pathEnd - at));
     if (path.empty() && (scheme == "http" || scheme == "https"))
         path = "/";
-    const auto append = [&](std::string_view Part, bool InPath) {
-        static constexpr char kHex[] = "0123456789ABCDEF";
-        for (char ch : Part) {
-            const auto c = static_cast<unsigned char>(ch);
-            if (BrowserEncodes(c, InPath)) {
-                out += '%';
-                out += kHex[c >> 4];
-                out += kHex[c & 15];
-            } else {
-                out += ch;
-            }
-        }
-    };
-    append(WithoutDotSegments(path), true);
-    append(URL.substr(pathEnd), false);
+    AppendPercentEncoded(out, RemoveDotSegments(path),
+                         [](unsigned char c) { return BrowserEncodes(c, true); });
+    AppendPercentEncoded(out, URL.substr(pathEnd),
+                         [](unsigned char c) { return BrowserEncodes(c, false); });
     return out;
 }
 

@@ -72,7 +72,7 @@ void ExpectBrowsesOffline(const std::map<std::string, std::string>& Files) {
     for (const auto& [name, body] : Files) {
         if (!IsHtmlName(name))
             continue;
-        THTMLParser parser = THTMLParser::CreateFromBytes(std::string(body));
+        THTMLParser parser = THTMLParser::CreateFromBytes(body);
         while (parser.Next()) {
             if (parser.Kind() == tkText)
                 continue;

@@ -14,6 +14,8 @@
 
 #include "platform/wininet/WinInet.h"
 
+#include "platform/UrlText.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -224,38 +226,6 @@ Reference ParseReference(std::string_view Text) {
     return r;
 }
 
-void DropLastSegment(std::string& Path) {
-    const std::size_t slash = Path.rfind('/');
-    Path.erase(slash == std::string::npos ? 0 : slash);
-}
-
-// "." and ".." segments, resolved as RFC 3986 section 5.2.4 does.
-std::string RemoveDotSegments(std::string_view In) {
-    std::string out;
-    while (!In.empty()) {
-        if (In.starts_with("../")) {
-            In.remove_prefix(3);
-        } else if (In.starts_with("./") || In.starts_with("/./")) {
-            In.remove_prefix(2);
-        } else if (In == "/.") {
-            In = "/";
-        } else if (In.starts_with("/../")) {
-            In.remove_prefix(3);
-            DropLastSegment(out);
-        } else if (In == "/..") {
-            In = "/";
-            DropLastSegment(out);
-        } else if (In == "." || In == "..") {
-            In = {};
-        } else {
-            const std::size_t end = std::min(In.find('/', In.front() == '/' ? 1 : 0), In.size());
-            out.append(In.substr(0, end));
-            In.remove_prefix(end);
-        }
-    }
-    return out;
-}
-
 std::string MergePaths(const Reference& Base, const std::string& Path) {
     if (Base.HasAuthority && Base.Path.empty())
         return "/" + Path;
@@ -295,17 +265,9 @@ bool IsUnsafe(unsigned char c, DWORD Flags) {
 }
 
 void AppendEncoded(std::string& Out, std::string_view Text, DWORD Flags) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    for (const char c : Text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((Flags & ICU_NO_ENCODE) == 0 && IsUnsafe(byte, Flags)) {
-            Out += '%';
-            Out += Hex[byte >> 4];
-            Out += Hex[byte & 0x0F];
-        } else {
-            Out += c;
-        }
-    }
+    AppendPercentEncoded(Out, Text, [Flags](unsigned char c) {
+        return (Flags & ICU_NO_ENCODE) == 0 && IsUnsafe(c, Flags);
+    });
 }
 
 bool IsTrailingSpace(char c) {

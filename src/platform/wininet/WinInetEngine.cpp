@@ -1,5 +1,7 @@
 #include "platform/wininet/WinInetEngine.h"
 
+#include "platform/UrlText.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
@@ -48,19 +50,11 @@ std::string_view Trim(std::string_view S) {
 // Percent-escapes what may not stand in a request line; '%' stays, so text
 // that is escaped already passes unchanged.
 std::string EscapeForUrl(std::string_view Text) {
-    static const char Hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(Text.size());
-    for (char c : Text) {
-        auto b = static_cast<unsigned char>(c);
-        if (b <= 0x20 || b >= 0x7f || std::strchr("\"<>\\^`{|}", c) != nullptr) {
-            out += '%';
-            out += Hex[b >> 4];
-            out += Hex[b & 15];
-        } else {
-            out += c;
-        }
-    }
+    AppendPercentEncoded(out, Text, [](unsigned char b) {
+        return b <= 0x20 || b >= 0x7f || std::strchr("\"<>\\^`{|}", b) != nullptr;
+    });
     return out;
 }
 
