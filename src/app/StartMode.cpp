@@ -1,6 +1,6 @@
 #include "app/StartMode.h"
 
-#include "tools/AsciiCase.h"
+#include "platform/AsciiText.h"
 
 namespace larkspool {
 

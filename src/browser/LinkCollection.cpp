@@ -1,16 +1,12 @@
 #include "browser/LinkCollection.h"
 
+#include "platform/AsciiText.h"
 #include "tools/UrlHelpers.h"
 
 namespace larkspool {
 
 std::string TrimText(const std::string& Text) {
-    std::size_t first = 0, last = Text.size();
-    while (first < last && static_cast<unsigned char>(Text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(Text[last - 1]) <= ' ')
-        --last;
-    return Text.substr(first, last - first);
+    return std::string(TrimControls(Text));
 }
 
 std::string RowNumberCaption(int Number) {

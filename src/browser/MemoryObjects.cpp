@@ -1,6 +1,6 @@
 #include "browser/MemoryObjects.h"
 
-#include "tools/AsciiCase.h"
+#include "platform/AsciiText.h"
 
 #include <fstream>
 #include <sstream>

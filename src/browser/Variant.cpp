@@ -1,41 +1,16 @@
 #include "browser/Variant.h"
 
+#include "platform/AsciiText.h"
+
 #include <charconv>
 
 namespace larkspool {
 
 namespace {
 
-bool IsBlank(char C) {
-    return C == ' ' || C == '\t' || C == '\r' || C == '\n';
-}
-
-std::string_view Trim(std::string_view S) {
-    while (!S.empty() && IsBlank(S.front()))
-        S.remove_prefix(1);
-    while (!S.empty() && IsBlank(S.back()))
-        S.remove_suffix(1);
-    return S;
-}
-
-bool EqualsIgnoringCase(std::string_view A, std::string_view B) {
-    if (A.size() != B.size())
-        return false;
-    for (std::size_t i = 0; i < A.size(); ++i) {
-        char a = A[i], b = B[i];
-        if (a >= 'A' && a <= 'Z')
-            a = static_cast<char>(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z')
-            b = static_cast<char>(b - 'A' + 'a');
-        if (a != b)
-            return false;
-    }
-    return true;
-}
-
 // An optionally signed run of decimal digits and nothing else.
 bool ParseDecimal(std::string_view S, std::int64_t& Result) {
-    S = Trim(S);
+    S = TrimBlanks(S);
     const bool negative = !S.empty() && S.front() == '-';
     if (!S.empty() && (S.front() == '+' || S.front() == '-'))
         S.remove_prefix(1);
@@ -188,10 +163,10 @@ bool Variant::ToBoolean() const {
     case Type::Integer:
         return std::get<std::int64_t>(FValue) != 0;
     case Type::Text: {
-        const std::string_view text = Trim(std::get<std::string>(FValue));
-        if (EqualsIgnoringCase(text, "true"))
+        const std::string_view text = TrimBlanks(std::get<std::string>(FValue));
+        if (EqualsNoCase(text, "true"))
             return true;
-        if (EqualsIgnoringCase(text, "false"))
+        if (EqualsNoCase(text, "false"))
             return false;
         std::int64_t number = 0;
         if (ParseDecimal(text, number))

@@ -1,6 +1,6 @@
 #include "html/PageEncoding.h"
 
-#include "tools/AsciiCase.h"
+#include "platform/AsciiText.h"
 
 #include <cerrno>
 #include <iconv.h>

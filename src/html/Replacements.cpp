@@ -1,6 +1,6 @@
 #include "html/Replacements.h"
 
-#include "tools/AsciiCase.h"
+#include "platform/AsciiText.h"
 
 #include <cstdio>
 

@@ -1,6 +1,7 @@
 #include "http/AdvHttp.h"
 
 #include "http/MainThreadMailbox.h"
+#include "platform/AsciiText.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -98,12 +99,7 @@ DWORD NumberAt(const void* Info, DWORD Length) {
 std::uint64_t ContentLength(const std::vector<std::string>& Headers) {
     static constexpr std::string_view kName = "content-length:";
     for (const std::string& line : Headers) {
-        if (line.size() <= kName.size())
-            continue;
-        bool match = true;
-        for (std::size_t i = 0; i < kName.size() && match; ++i)
-            match = std::tolower(static_cast<unsigned char>(line[i])) == kName[i];
-        if (match)
+        if (line.size() > kName.size() && StartsWithNoCase(line, kName))
             return std::strtoull(line.c_str() + kName.size(), nullptr, 10);
     }
     return 0;

@@ -6,7 +6,7 @@
 
 #include "lister/Lister.h"
 #include "lister/PreviousDownloadsLog.h"
-#include "tools/AsciiCase.h"
+#include "platform/AsciiText.h"
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
 #include "tools/UrlHelpers.h"

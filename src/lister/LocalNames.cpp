@@ -1,6 +1,7 @@
 #include "lister/LocalNames.h"
 
 #include "lister/PreviousDownloadsLog.h"
+#include "platform/AsciiText.h"
 #include "platform/SaveFolderLock.h"
 #include "tools/ProcessValues.h"
 #include "tools/UrlHelpers.h"
@@ -10,18 +11,11 @@
 namespace larkspool {
 
 std::string CleanLocalName(std::string_view Proposed) {
-    std::size_t first = 0, last = Proposed.size();
-    while (first < last && static_cast<unsigned char>(Proposed[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(Proposed[last - 1]) <= ' ')
-        --last;
-
+    const std::string_view trimmed = TrimControls(Proposed);
     std::string name;
-    name.reserve(last - first);
-    for (std::size_t i = first; i < last; ++i) {
-        char c = Proposed[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+    name.reserve(trimmed.size());
+    for (char c : trimmed) {
+        c = LowerAscii(c);
         if (c == '?')
             break;
         const bool kept = c == ' ' || c == '-' || c == '.' || c == '_' || (c >= '0' && c <= '9') ||

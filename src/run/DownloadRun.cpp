@@ -1,6 +1,6 @@
 #include "run/DownloadRun.h"
 
-#include "tools/AsciiCase.h"
+#include "platform/AsciiText.h"
 
 #include "html/DocumentPages.h"
 #include "html/Relinker.h"

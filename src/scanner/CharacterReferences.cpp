@@ -1,6 +1,6 @@
 #include "scanner/CharacterReferences.h"
 
-#include "tools/AsciiCase.h"
+#include "platform/AsciiText.h"
 
 #include "scanner/NamedCharacterReferences.inc"
 

@@ -1,7 +1,7 @@
 #include "scanner/HtmlParser.h"
 
+#include "platform/AsciiText.h"
 #include "platform/AtomicFile.h"
-#include "tools/AsciiCase.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #include "tools/UrlHelpers.h"
 
+#include "platform/AsciiText.h"
 #include "platform/UrlText.h"
-#include "tools/AsciiCase.h"
 
 #include <algorithm>
 
@@ -229,19 +229,9 @@ bool IsNotMailto(std::string_view URL) {
     static constexpr std::string_view kMailto = "mailto:";
     if (URL.size() < kMailto.size())
         return true;
-    for (std::size_t i = 0; i + kMailto.size() <= URL.size(); ++i) {
-        std::size_t k = 0;
-        while (k < kMailto.size()) {
-            char c = URL[i + k];
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-            if (c != kMailto[k])
-                break;
-            ++k;
-        }
-        if (k == kMailto.size())
+    for (std::size_t i = 0; i + kMailto.size() <= URL.size(); ++i)
+        if (StartsWithNoCase(URL.substr(i), kMailto))
             return false;
-    }
     return true;
 }
 
@@ -252,9 +242,7 @@ std::string SchemeOf(std::string_view Value) {
     const std::size_t start = i;
     std::string scheme;
     for (; i < Value.size(); ++i) {
-        char c = Value[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+        const char c = LowerAscii(Value[i]);
         if (c == ':')
             return scheme;
         const bool letter = c >= 'a' && c <= 'z';

@@ -1,7 +1,7 @@
 // The link list: filling it from the browser's document, its order, its
 // keys and the three selection buttons.
 #include "browser/LinkCollection.h"
-#include "tools/AsciiCase.h"
+#include "platform/AsciiText.h"
 #include "tools/ProcessValues.h"
 #include "tools/UrlHelpers.h"
 #include "ui/AppValues.h"

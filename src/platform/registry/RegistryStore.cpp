@@ -1,5 +1,6 @@
 #include "platform/registry/RegistryStore.h"
 
+#include "platform/AsciiText.h"
 #include "platform/AtomicFile.h"
 
 #include <cerrno>
@@ -36,26 +37,6 @@ struct Line {
     StoredValue Data;
 };
 
-char LowerChar(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string Lower(std::string_view S) {
-    std::string out(S);
-    for (char& c : out)
-        c = LowerChar(c);
-    return out;
-}
-
-bool StartsWithNoCase(std::string_view S, std::string_view Prefix) {
-    if (S.size() < Prefix.size())
-        return false;
-    for (std::size_t i = 0; i < Prefix.size(); ++i)
-        if (LowerChar(S[i]) != LowerChar(Prefix[i]))
-            return false;
-    return true;
-}
-
 // Key names compare without the empty parts that stray backslashes make and
 // without regard to ASCII case, as the registry's do.
 std::string JoinParts(std::string_view Path) {
@@ -76,20 +57,12 @@ std::string JoinParts(std::string_view Path) {
 }
 
 std::string KeyId(std::string_view FullName) {
-    return Lower(JoinParts(FullName));
+    return LowerAscii(JoinParts(FullName));
 }
 
 std::string SectionFor(std::string_view KeyPath) {
     const std::string parts = JoinParts(KeyPath);
     return parts.empty() ? std::string(RootName) : std::string(RootName) + '\\' + parts;
-}
-
-std::string_view Trim(std::string_view S) {
-    while (!S.empty() && (S.front() == ' ' || S.front() == '\t'))
-        S.remove_prefix(1);
-    while (!S.empty() && (S.back() == ' ' || S.back() == '\t' || S.back() == '\r'))
-        S.remove_suffix(1);
-    return S;
 }
 
 std::string Quote(std::string_view S) {
@@ -179,8 +152,7 @@ std::string ParseValue(std::string_view S, Line& Into) {
         std::uint32_t number = 0;
         std::size_t digits = 0;
         for (; digits < S.size(); ++digits) {
-            const char c = LowerChar(S[digits]);
-            const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            const int d = HexDigitValue(S[digits]);
             if (d < 0)
                 break;
             number = number << 4 | static_cast<std::uint32_t>(d);
@@ -192,7 +164,7 @@ std::string ParseValue(std::string_view S, Line& Into) {
     } else {
         return "string or dword value expected";
     }
-    if (!Trim(S).empty())
+    if (!TrimBlanks(S).empty())
         return "unexpected text after the value";
     return {};
 }
@@ -210,7 +182,7 @@ std::vector<Line> Parse(const std::string& Path, std::string_view Content) {
         line.Text = Content.substr(start, end - start);
         start = end + 1;
 
-        std::string_view text = Trim(line.Text);
+        std::string_view text = TrimBlanks(line.Text);
         if (lines.empty() && text.starts_with("\xEF\xBB\xBF"))
             text.remove_prefix(3);
         std::string reason;
@@ -342,7 +314,7 @@ std::optional<RegistryKey> RegistryKey::Open(std::string_view KeyPath) {
         if (line.Type == Line::Section)
             found = true;
         else if (line.Type == Line::ValueLine)
-            values[Lower(line.Name)] = std::move(line.Data); // a later duplicate wins
+            values[LowerAscii(line.Name)] = std::move(line.Data); // a later duplicate wins
     }
     if (!found)
         return std::nullopt;
@@ -372,7 +344,7 @@ void RegistryKey::CreateKey(std::string_view KeyPath) {
 }
 
 const RegistryKey::StoredValue* RegistryKey::Find(std::string_view Name) const {
-    const auto it = Values_.find(Lower(Name));
+    const auto it = Values_.find(LowerAscii(Name));
     return it == Values_.end() ? nullptr : &it->second;
 }
 
@@ -425,7 +397,7 @@ void RegistryKey::Write(std::string_view Name, StoredValue NewValue) {
         std::vector<Line> lines = Parse(path, *content);
 
         const std::string key = KeyId(Section_);
-        const std::string name = Lower(Name);
+        const std::string name = LowerAscii(Name);
         std::optional<std::size_t> insertAt;
         std::optional<std::size_t> replaceAt;
         std::vector<std::size_t> duplicates;
@@ -439,7 +411,7 @@ void RegistryKey::Write(std::string_view Name, StoredValue NewValue) {
             } else if (line.Type == Line::ValueLine && line.Key == key) {
                 if (inFirstSection)
                     insertAt = i + 1;
-                if (Lower(line.Name) != name)
+                if (LowerAscii(line.Name) != name)
                     continue;
                 if (replaceAt)
                     duplicates.push_back(i);

@@ -12,6 +12,7 @@
 //   RFC 1738 calls unsafe (space, < > " { } | \ ^ `), control characters and
 //   bytes outside ASCII, but never "%", so escapes already present survive.
 
+#include "platform/AsciiText.h"
 #include "platform/wininet/WinInet.h"
 
 #include "platform/UrlText.h"
@@ -36,15 +37,6 @@ bool IsDigit(char c) {
 bool IsSchemeChar(char c) {
     return IsAlpha(c) || IsDigit(c) || c == '+' || c == '-' || c == '.';
 }
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view A, std::string_view B) {
-    return A.size() == B.size() &&
-           std::equal(A.begin(), A.end(), B.begin(), [](char a, char b) { return Lower(a) == b; });
-}
-
 INTERNET_SCHEME SchemeNumber(std::string_view Scheme) {
     if (EqualsNoCase(Scheme, "http"))
         return INTERNET_SCHEME_HTTP;
@@ -80,13 +72,6 @@ bool NeedsHost(INTERNET_SCHEME Scheme) {
            Scheme == INTERNET_SCHEME_FTP || Scheme == INTERNET_SCHEME_GOPHER;
 }
 
-int HexValue(char c) {
-    if (IsDigit(c))
-        return c - '0';
-    const char l = Lower(c);
-    return l >= 'a' && l <= 'f' ? l - 'a' + 10 : -1;
-}
-
 // A "%" not followed by two hex digits stays as written, and so does "%00",
 // which would cut the returned C string short.
 std::string DecodeEscapes(std::string_view Text) {
@@ -94,8 +79,8 @@ std::string DecodeEscapes(std::string_view Text) {
     out.reserve(Text.size());
     for (std::size_t i = 0; i < Text.size(); ++i) {
         if (Text[i] == '%' && i + 2 < Text.size()) {
-            const int high = HexValue(Text[i + 1]);
-            const int low = HexValue(Text[i + 2]);
+            const int high = HexDigitValue(Text[i + 1]);
+            const int low = HexDigitValue(Text[i + 2]);
             if (high >= 0 && low >= 0 && (high | low) != 0) {
                 out += static_cast<char>(high * 16 + low);
                 i += 2;

@@ -1,5 +1,6 @@
 #include "platform/wininet/WinInetEngine.h"
 
+#include "platform/AsciiText.h"
 #include "platform/UrlText.h"
 
 #include <algorithm>
@@ -28,24 +29,6 @@ constexpr std::size_t HugeHead = 100 << 10;
 constexpr auto ReportEveryTime = std::chrono::milliseconds(100);
 constexpr long ReceiveBufferSize = 128 * 1024;
 constexpr long AuthMethods = CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM;
-
-char Lower(char C) {
-    return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C;
-}
-
-bool EqualsNoCase(std::string_view A, std::string_view B) {
-    return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(),
-                                              [](char X, char Y) { return Lower(X) == Lower(Y); });
-}
-
-std::string_view Trim(std::string_view S) {
-    while (!S.empty() && (S.front() == ' ' || S.front() == '\t'))
-        S.remove_prefix(1);
-    while (!S.empty() &&
-           (S.back() == ' ' || S.back() == '\t' || S.back() == '\r' || S.back() == '\n'))
-        S.remove_suffix(1);
-    return S;
-}
 
 // Percent-escapes what may not stand in a request line; '%' stays, so text
 // that is escaped already passes unchanged.
@@ -81,9 +64,7 @@ std::optional<UrlParts> ResolveUrl(const std::string& Base, const std::string& R
             curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
             curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
             curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
-            parts = UrlParts{text, scheme, host, std::strtol(port, nullptr, 10)};
-            std::transform(parts->Scheme.begin(), parts->Scheme.end(), parts->Scheme.begin(),
-                           Lower);
+            parts = UrlParts{text, LowerAscii(scheme), host, std::strtol(port, nullptr, 10)};
         }
         curl_free(text);
         curl_free(scheme);
@@ -220,10 +201,11 @@ std::optional<std::string> FindHeader(std::string_view Head, std::string_view Na
         std::string_view line = Head.substr(
             begin, pos == std::string_view::npos ? std::string_view::npos : pos - begin);
         std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || !EqualsNoCase(Trim(line.substr(0, colon)), Name))
+        if (colon == std::string_view::npos ||
+            !EqualsNoCase(TrimBlanks(line.substr(0, colon)), Name))
             continue;
         if (Index-- == 0)
-            return std::string(Trim(line.substr(colon + 1)));
+            return std::string(TrimBlanks(line.substr(colon + 1)));
     }
     return std::nullopt;
 }
@@ -491,12 +473,12 @@ DWORD Transfer::StartHop() {
     // The body goes with any verb, as WinInet sends it.
     bool userContentType = false;
     auto addLine = [&](std::string_view line) {
-        line = Trim(line);
+        line = TrimBlanks(line);
         if (line.empty())
             return;
         std::size_t colon = line.find(':');
         if (colon != std::string_view::npos &&
-            EqualsNoCase(Trim(line.substr(0, colon)), "Content-Type"))
+            EqualsNoCase(TrimBlanks(line.substr(0, colon)), "Content-Type"))
             userContentType = true;
         HeaderList = curl_slist_append(HeaderList, std::string(line).c_str());
     };
