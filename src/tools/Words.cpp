@@ -12,12 +12,12 @@ class DelimiterTable {
 public:
     explicit DelimiterTable(std::string_view Delimiters) {
         for (char c : Delimiters)
-            flags_[static_cast<unsigned char>(c)] = true;
+            FFlags[static_cast<unsigned char>(c)] = true;
     }
-    bool operator()(char c) const { return flags_[static_cast<unsigned char>(c)]; }
+    bool operator()(char c) const { return FFlags[static_cast<unsigned char>(c)]; }
 
 private:
-    std::array<bool, 256> flags_{};
+    std::array<bool, 256> FFlags{};
 };
 
 // Calls Visit(start, length) for every word in order until it returns false.

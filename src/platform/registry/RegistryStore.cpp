@@ -248,24 +248,24 @@ void MakeFolders(const std::string& Folder) {
 class FolderLock {
 public:
     explicit FolderLock(const std::string& Folder)
-        : Fd_(::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        int result = Fd_ < 0 ? -1 : 0;
-        while (result == 0 && (result = ::flock(Fd_, LOCK_EX)) != 0 && errno == EINTR)
+        : FFd(::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        int result = FFd < 0 ? -1 : 0;
+        while (result == 0 && (result = ::flock(FFd, LOCK_EX)) != 0 && errno == EINTR)
             result = 0;
         if (result != 0) {
             const int error = errno;
-            if (Fd_ >= 0)
-                ::close(Fd_);
+            if (FFd >= 0)
+                ::close(FFd);
             throw std::system_error(error, std::generic_category(),
                                     "Cannot lock folder \"" + Folder + "\"");
         }
     }
-    ~FolderLock() { ::close(Fd_); }
+    ~FolderLock() { ::close(FFd); }
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
 private:
-    int Fd_;
+    int FFd;
 };
 
 std::string HomeFolder() {
@@ -344,8 +344,8 @@ void RegistryKey::CreateKey(std::string_view KeyPath) {
 }
 
 const RegistryKey::StoredValue* RegistryKey::Find(std::string_view Name) const {
-    const auto it = Values_.find(LowerAscii(Name));
-    return it == Values_.end() ? nullptr : &it->second;
+    const auto it = FValues.find(LowerAscii(Name));
+    return it == FValues.end() ? nullptr : &it->second;
 }
 
 bool RegistryKey::ValueExists(std::string_view Name) const {
@@ -396,7 +396,7 @@ void RegistryKey::Write(std::string_view Name, StoredValue NewValue) {
             throw RegistryError(failed);
         std::vector<Line> lines = Parse(path, *content);
 
-        const std::string key = KeyId(Section_);
+        const std::string key = KeyId(FSection);
         const std::string name = LowerAscii(Name);
         std::optional<std::size_t> insertAt;
         std::optional<std::size_t> replaceAt;
@@ -432,7 +432,7 @@ void RegistryKey::Write(std::string_view Name, StoredValue NewValue) {
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*insertAt), std::move(line));
         }
         WriteFileAtomically(path, Serialize(lines), FileMode);
-        Values_[name] = std::move(NewValue);
+        FValues[name] = std::move(NewValue);
     } catch (const std::system_error&) {
         throw RegistryError(failed);
     }

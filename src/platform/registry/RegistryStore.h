@@ -78,13 +78,13 @@ private:
     using StoredValue = std::variant<std::string, std::uint32_t>;
 
     RegistryKey(std::string Section, std::map<std::string, StoredValue> Values)
-        : Section_(std::move(Section)), Values_(std::move(Values)) {}
+        : FSection(std::move(Section)), FValues(std::move(Values)) {}
 
     const StoredValue* Find(std::string_view Name) const;
     void Write(std::string_view Name, StoredValue NewValue);
 
-    std::string Section_;                       // full key name as in the section line
-    std::map<std::string, StoredValue> Values_; // by ASCII-lowercased name
+    std::string FSection;                       // full key name as in the section line
+    std::map<std::string, StoredValue> FValues; // by ASCII-lowercased name
 };
 
 } // namespace larkspool
