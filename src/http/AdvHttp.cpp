@@ -781,20 +781,22 @@ std::string TAdvHttp::ErrorText(DWORD Code) {
 
 // -------------------------------------------------------------- properties
 
-void TAdvHttp::SetUserAgent(const std::string& Value) {
-    FUserAgent = Value;
+// The session handle carries the agent and the proxy: an open one is made anew.
+void TAdvHttp::ReopenInternet() {
     if (FInternet) {
         CloseInternet();
         OpenInternet();
     }
 }
 
+void TAdvHttp::SetUserAgent(const std::string& Value) {
+    FUserAgent = Value;
+    ReopenInternet();
+}
+
 void TAdvHttp::SetProxy(const std::string& Value) {
     FProxy = Value;
-    if (FInternet) {
-        CloseInternet();
-        OpenInternet();
-    }
+    ReopenInternet();
 }
 
 void TAdvHttp::SetInternetFlags(TInternetFlags Value) {
@@ -847,48 +849,39 @@ void TAdvHttp::SetProxyPassword(const std::string& Value) {
 
 // ----------------------------------------------------------------- the URL
 
-void TAdvHttp::SetURL(const std::string& Value) {
-    const std::string previous = FURL;
-    FURL = Value;
+namespace {
+
+// A part of the address takes the new value only if the whole address can be
+// made from it; otherwise the part keeps its old value and the error rises.
+template <typename Rebuild>
+void AssignOrKeep(std::string& Field, std::string Value, Rebuild&& Make) {
+    std::swap(Field, Value);
     try {
-        CrackURL();
+        Make();
     } catch (...) {
-        FURL = previous;
+        std::swap(Field, Value);
         throw;
     }
+}
+
+} // namespace
+
+void TAdvHttp::SetURL(const std::string& Value) {
+    AssignOrKeep(FURL, Value, [this] { CrackURL(); });
 }
 
 void TAdvHttp::SetHostName(const std::string& Value) {
-    const std::string previous = FHostName;
-    FHostName = Value;
-    try {
-        BuildURL();
-    } catch (...) {
-        FHostName = previous;
-        throw;
-    }
+    AssignOrKeep(FHostName, Value, [this] { BuildURL(); });
 }
 
 void TAdvHttp::SetURLPath(const std::string& Value) {
-    const std::string previous = FURLPath;
-    FURLPath = Value;
-    try {
-        BuildURL();
-    } catch (...) {
-        FURLPath = previous;
-        throw;
-    }
+    AssignOrKeep(FURLPath, Value, [this] { BuildURL(); });
 }
 
 void TAdvHttp::SetExtraInfo(const std::string& Value) {
-    const std::string previous = FExtraInfo;
-    FExtraInfo = (!Value.empty() && Value[0] != '#' && Value[0] != '?') ? "?" + Value : Value;
-    try {
-        BuildURL();
-    } catch (...) {
-        FExtraInfo = previous;
-        throw;
-    }
+    AssignOrKeep(FExtraInfo,
+                 (!Value.empty() && Value[0] != '#' && Value[0] != '?') ? "?" + Value : Value,
+                 [this] { BuildURL(); });
 }
 
 void TAdvHttp::SetPort(std::int32_t Value) {

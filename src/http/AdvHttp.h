@@ -172,6 +172,7 @@ private:
 
     void OpenInternet();
     void CloseInternet();
+    void ReopenInternet();
     void CloseRequest(Request& R);
     void SendRequest(const std::shared_ptr<Request>& R);
     void ProcessResponse(const std::shared_ptr<Request>& R);
