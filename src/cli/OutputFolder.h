@@ -2,10 +2,12 @@
 
 // The folder a command-line save writes into: the destination is checked
 // before the browser starts, so that no page is read for a save that cannot
-// be stored; the subfolder is made once the page's title is known.
+// be stored; the subfolder is chosen once the page's title is known (and
+// made by the preparation the window shares, run/SavePreparation).
 
 #include "cli/SaveOptions.h"
 
+#include <optional>
 #include <string>
 
 namespace larkspool {
@@ -14,8 +16,9 @@ namespace larkspool {
 // writable), as a message; empty when it can.
 std::string DestinationProblem(const std::string& Folder);
 
-// The destination, plus the subfolder when one is wanted (created when
-// missing); always ends with "/". Empty with a message on failure.
-std::string MakeOutputFolder(const TSaveOptions& Options, const std::string& Title);
+// The subfolder the save goes into: none when the settings want none, the
+// name given with --subfolder (checked when it is made), else one made from
+// Title, or "Saved page" when the title makes no usable name.
+std::optional<std::string> ChosenSubFolder(const TSaveOptions& Options, const std::string& Title);
 
 } // namespace larkspool

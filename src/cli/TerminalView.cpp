@@ -10,7 +10,8 @@
 
 namespace larkspool {
 
-TTerminalView::TTerminalView(bool Quiet) : FQuiet(Quiet), FTerminal(::isatty(STDOUT_FILENO)) {}
+TTerminalView::TTerminalView(bool Quiet, std::FILE* Out, std::FILE* Err)
+    : FQuiet(Quiet), FOut(Out), FErr(Err), FTerminal(::isatty(::fileno(Out))) {}
 
 void TTerminalView::StatusChanged(const std::string& Text) {
     FStatus = Text;
@@ -36,24 +37,24 @@ void TTerminalView::Draw(bool Force) {
         std::string line = FStatus + "  " + FCaption;
         if (line.size() > 150)
             line.resize(150);
-        std::printf("\r\033[K%s", line.c_str());
-        std::fflush(stdout);
+        std::fprintf(FOut, "\r\033[K%s", line.c_str());
+        std::fflush(FOut);
         FLineOpen = true;
         return;
     }
     // Plain output: one line per item (and per relinked page).
     const std::string line = FStatus.substr(0, FStatus.find(" (")) + "  " + FCaption;
     if (Force && line != FLastPrinted) {
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout); // a reader at the other end of a pipe follows along
+        std::fprintf(FOut, "%s\n", line.c_str());
+        std::fflush(FOut); // a reader at the other end of a pipe follows along
         FLastPrinted = line;
     }
 }
 
 void TTerminalView::EndLine() {
     if (FLineOpen) {
-        std::printf("\n");
-        std::fflush(stdout);
+        std::fprintf(FOut, "\n");
+        std::fflush(FOut);
         FLineOpen = false;
     }
 }
@@ -61,7 +62,7 @@ void TTerminalView::EndLine() {
 void TTerminalView::ProblemReported(const std::string& URL, const std::string& Reason) {
     ++FProblems;
     EndLine();
-    std::fprintf(stderr, "larkspool-save: %s%s%s\n", URL.c_str(), URL.empty() ? "" : ": ",
+    std::fprintf(FErr, "larkspool-save: %s%s%s\n", URL.c_str(), URL.empty() ? "" : ": ",
                  Reason.c_str());
 }
 
@@ -74,13 +75,13 @@ void TTerminalView::RunClosed() {
 
 bool TTerminalView::AskCredentials(const std::string& Site, std::string& User,
                                    std::string& Password) {
-    if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
+    if (!::isatty(STDIN_FILENO) || !::isatty(::fileno(FErr)))
         return false;
     EndLine();
-    std::fprintf(stderr, "%s asks for a user name and password.\nUser name: ", Site.c_str());
+    std::fprintf(FErr, "%s asks for a user name and password.\nUser name: ", Site.c_str());
     if (!std::getline(std::cin, User))
         return false;
-    std::fprintf(stderr, "Password: ");
+    std::fprintf(FErr, "Password: ");
     termios saved{};
     ::tcgetattr(STDIN_FILENO, &saved);
     termios quiet = saved;
@@ -88,7 +89,7 @@ bool TTerminalView::AskCredentials(const std::string& Site, std::string& User,
     ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     const bool ok = static_cast<bool>(std::getline(std::cin, Password));
     ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-    std::fprintf(stderr, "\n");
+    std::fprintf(FErr, "\n");
     return ok && !User.empty();
 }
 

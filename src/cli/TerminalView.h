@@ -7,13 +7,15 @@
 #include "run/RunObserver.h"
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 namespace larkspool {
 
 class TTerminalView : public IRunObserver, public ICredentialsPrompt {
 public:
-    explicit TTerminalView(bool Quiet);
+    // Progress goes to Out, problems and the password prompt to Err.
+    explicit TTerminalView(bool Quiet, std::FILE* Out = stdout, std::FILE* Err = stderr);
 
     void StatusChanged(const std::string& Text) override;
     void ProgressChanged(int Position, int Max) override;
@@ -33,6 +35,8 @@ private:
     void Draw(bool Force);
 
     const bool FQuiet;
+    std::FILE* const FOut;
+    std::FILE* const FErr;
     const bool FTerminal;
     bool FClosed = false;
     bool FLineOpen = false;

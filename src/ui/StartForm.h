@@ -5,6 +5,7 @@
 // page's links with check boxes and the options, and its Start button builds
 // the download list and runs the progress window.
 
+#include "browser/LinkCollection.h"
 #include "browser/Variant.h"
 #include "http/AdvHttp.h"
 #include "lister/Lister.h"
@@ -13,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QButtonGroup;
 class QCheckBox;
@@ -122,7 +124,8 @@ private:
     QWidget* MakeAuthenticationPage();
     QWidget* MakeAboutPage();
     void SortLinks();
-    void BuildLister();
+    // The rows whose box is checked, for the download list.
+    std::vector<TLinkRow> CheckedLinks() const;
     void RunSave(const std::string& SubFolder);
     void EndSession();
     void ShowUpdateNotice(const std::string& ReplyText);

@@ -1,9 +1,8 @@
 // The Start and Cancel buttons: from the checked links to a finished save,
 // and the end of the session.
 #include "platform/AtomicFile.h"
-#include "platform/Leftovers.h"
-#include "platform/SaveFolderLock.h"
 #include "run/HandToBrowser.h"
+#include "run/SavePreparation.h"
 #include "tools/ProcessValues.h"
 #include "ui/AppValues.h"
 #include "ui/BusyAnimation.h"
@@ -13,7 +12,6 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QTreeWidget>
@@ -24,12 +22,6 @@
 namespace larkspool {
 
 namespace {
-
-std::string WithSlash(std::string Folder) {
-    if (!Folder.ends_with('/'))
-        Folder += '/';
-    return Folder;
-}
 
 // Writes a small text file with CR LF line ends; a failure is not reported
 // (the save goes on without it).
@@ -57,20 +49,17 @@ void TStartForm::btnSaveClick() {
         return;
     }
     hide();
-    OutputFolder = WithSlash(FromQ(folder));
-    const std::string subFolder = FromQ(edSubFolder->text());
-    // One save per folder at a time: held until this save has ended.
-    std::optional<SaveFolderLock> folderLock;
+    const std::string typedSubFolder = FromQ(edSubFolder->text());
+    std::optional<std::string> subFolder;
+    if (chbSubFolder->isChecked() && !typedSubFolder.empty())
+        subFolder = typedSubFolder;
+    // Prepared as larkspool-save prepares it; the folder is held until this
+    // save has ended.
+    std::optional<SavePreparation> prepared;
     try {
-        if (chbSubFolder->isChecked() && !subFolder.empty()) {
-            OutputFolder = WithSlash(OutputFolder + subFolder);
-            QDir().mkpath(ToQ(OutputFolder)); // a failure shows when the folder is locked
-        }
-        folderLock.emplace(OutputFolder);
-        // Under the lock, what is left of a killed save's writing is its own.
-        RemoveLeftovers(OutputFolder, Leftover::TemporaryFile);
-        BuildLister();
-        HandToBrowser(*Lister, BrowserWindow);
+        prepared.emplace(FromQ(folder), subFolder);
+        StoreSettings();
+        Lister = prepared->BuildList(BrowserWindow, CheckedLinks());
     } catch (const std::exception& e) {
         // Nothing was saved yet: the window comes back, so the user can
         // correct the choice or cancel.
@@ -79,17 +68,21 @@ void TStartForm::btnSaveClick() {
         show();
         return;
     }
-    RunSave(subFolder);
+    RunSave(subFolder ? prepared->SubFolder() : typedSubFolder);
 }
 
-void TStartForm::BuildLister() {
-    StoreSettings();
-    Lister = std::make_unique<TLister>(BrowserWindow);
+std::vector<TLinkRow> TStartForm::CheckedLinks() const {
+    std::vector<TLinkRow> links;
     for (int i = 0; i < LinksView->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = LinksView->topLevelItem(i);
-        if (row->checkState(0) == Qt::Checked)
-            Lister->AddLink(FromQ(row->text(1)), FromQ(row->text(2)));
+        if (row->checkState(0) != Qt::Checked)
+            continue;
+        TLinkRow link;
+        link.Address = FromQ(row->text(1));
+        link.Text = FromQ(row->text(2));
+        links.push_back(std::move(link));
     }
+    return links;
 }
 
 void TStartForm::RunSave(const std::string& SubFolder) {

@@ -1,5 +1,6 @@
 #include "cli/OutputFolder.h"
 
+#include "run/SavePreparation.h"
 #include "tools/Settings.h"
 
 #include "support/TempFolder.h"
@@ -49,9 +50,9 @@ template <typename Fn> auto AsOrdinaryUser(Fn Check) {
 } // namespace
 
 TEST_F(OutputFolderTest, AnEmptyFolderIsRefusedNotTakenForTheCurrentOne) {
-    EXPECT_THAT(DestinationProblem(""), HasSubstr("no destination folder"));
-    Settings.DestinationFolder = "";
-    EXPECT_EQ(MakeOutputFolder(TSaveOptions{}, "Title"), "");
+    EXPECT_THAT(DestinationProblem(""), HasSubstr("no destination folder is given (--folder)"));
+    EXPECT_THROW(SavePreparation("", ChosenSubFolder(TSaveOptions{}, "Title")),
+                 SavePreparationError);
 }
 
 TEST_F(OutputFolderTest, AMissingFolderDoesNotExist) {
@@ -72,15 +73,37 @@ TEST_F(OutputFolderTest, AFolderWithoutWriteAccessIsRefused) {
 
 TEST_F(OutputFolderTest, AWritableFolderIsTakenWithItsSubfolder) {
     EXPECT_EQ(DestinationProblem(Root), "");
-    Settings.DestinationFolder = Root + "//";
     Settings.CreateSubFolder = true;
-    EXPECT_EQ(MakeOutputFolder(TSaveOptions{}, "Herons"), Root + "/Herons/");
+    const SavePreparation prepared(Root + "//", ChosenSubFolder(TSaveOptions{}, "Herons"));
+    EXPECT_EQ(prepared.Folder(), Root + "/Herons/");
     EXPECT_TRUE(fs::is_directory(Root + "/Herons"));
 }
 
 TEST_F(OutputFolderTest, AnExistingSubfolderThatIsAFileIsRefused) {
     std::ofstream(Root + "/Herons") << "x";
-    Settings.DestinationFolder = Root;
     Settings.CreateSubFolder = true;
-    EXPECT_EQ(MakeOutputFolder(TSaveOptions{}, "Herons"), "");
+    EXPECT_THROW(SavePreparation(Root, ChosenSubFolder(TSaveOptions{}, "Herons")),
+                 SavePreparationError);
+}
+
+// The subfolder comes from --subfolder, else from the title; none when the
+// settings want none.
+TEST_F(OutputFolderTest, TheSubfolderIsTheGivenNameOrTheTitles) {
+    TSaveOptions given;
+    given.SubFolderName = "../x"; // refused when it is made, not replaced
+    EXPECT_EQ(ChosenSubFolder(given, "Herons"), std::nullopt);
+    Settings.CreateSubFolder = true;
+    EXPECT_EQ(ChosenSubFolder(given, "Herons"), std::optional<std::string>("../x"));
+    EXPECT_EQ(ChosenSubFolder(TSaveOptions{}, "Herons: at dusk"),
+              std::optional<std::string>("Herons at dusk"));
+}
+
+// A title that makes no usable name (nothing left, or too long for the
+// system) saves into "Saved page" rather than failing.
+TEST_F(OutputFolderTest, ATitleWithoutAUsableNameGivesSavedPage) {
+    Settings.CreateSubFolder = true;
+    for (const std::string& title :
+         {std::string("???"), std::string(""), std::string(" : "), std::string(300, 'h')})
+        EXPECT_EQ(ChosenSubFolder(TSaveOptions{}, title), std::optional<std::string>("Saved page"))
+            << title;
 }

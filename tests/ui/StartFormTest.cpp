@@ -466,6 +466,53 @@ private slots:
         SaveFolderLock after(FHome->path().toStdString()); // released at the end
     }
 
+    // A subfolder name that would lead out of the chosen folder (or is no
+    // name at all) is refused before anything is made: Start shows why and
+    // the window comes back, as for a folder another save holds.
+    void startRefusesASubfolderOutsideTheFolder() {
+        const QString chosen = FHome->filePath("a/chosen"); // "../../x" is FHome/x
+        QVERIFY(QDir().mkpath(chosen));
+        TStartForm& form = Collect(TitledPage());
+        form.edFolder->setText(chosen);
+        form.chbSubFolder->setChecked(true);
+        bool ran = false;
+        form.OnRunWindow = [&](TMainForm&) { ran = true; };
+        const QString slash =
+            "it holds \"/\", and a subfolder is one name inside the chosen folder";
+        const QString dots = "it names the chosen folder or the one above it";
+        const std::pair<QString, QString> refused[] = {{"../../x", slash},
+                                                       {"..", dots},
+                                                       {" . ", dots},
+                                                       {"x/y", slash},
+                                                       {"   ", "it is blank"}};
+        for (const auto& [name, reason] : refused) {
+            form.edSubFolder->setText(name);
+            MessageBoxWatch boxes;
+            form.btnSave->click();
+            QCOMPARE(boxes.Boxes().size(), std::size_t(1));
+            QCOMPARE(boxes.Boxes()[0].Text,
+                     "\"" + name + "\" cannot be a subfolder name: " + reason);
+            QCOMPARE(boxes.Boxes()[0].Icon, QMessageBox::Critical);
+            QVERIFY(form.isVisible());
+            QVERIFY(!form.Lister);
+        }
+        QVERIFY(!ran);
+        QCOMPARE(FApp.Drops, 0);
+        QVERIFY(QDir(chosen).isEmpty());
+        QVERIFY(!QFileInfo::exists(FHome->filePath("x")));
+        QVERIFY(!QFileInfo::exists(FHome->filePath("a/x")));
+
+        // Corrected, the same window saves into the subfolder, named without
+        // the blanks around it.
+        form.edSubFolder->setText(" Kept ");
+        form.btnSave->click();
+        QVERIFY(ran);
+        QCOMPARE(OutputFolder, (chosen + "/Kept/").toStdString());
+        QVERIFY(QFileInfo::exists(chosen + "/Kept/INDEX.HTML"));
+        QVERIFY(QFileInfo::exists(chosen + "/Kept/Kept.URL"));
+        QCOMPARE(FApp.Drops, 1);
+    }
+
     // What a killed save was writing is removed when the next save of the
     // folder starts; what a living process writes is left alone.
     void startRemovesWhatAKilledSaveLeft() {

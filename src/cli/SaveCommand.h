@@ -1,0 +1,62 @@
+#pragma once
+
+// larkspool-save's work, from parsed options to an exit code: the page is
+// read through a browser, the folder prepared as the window prepares it, the
+// download run driven on the Qt main loop (a QCoreApplication must exist),
+// and a summary printed. Interrupts (Ctrl-C, SIGTERM, SIGHUP) are caught
+// while it runs: in the browser, it closes it and ends the process; in the
+// download run, it stops (log written, pages relinked); a second one aborts.
+
+#include "cli/SaveBrowser.h"
+#include "cli/SaveOptions.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace larkspool {
+
+class InterruptWatch;
+class TDownloadRun;
+class TTerminalView;
+
+class SaveCommand {
+public:
+    // Options as parsed (with the process-wide Settings); the browser is
+    // started by MakeBrowser only when the save gets that far. Output and
+    // the summary go to Out, messages to Err.
+    SaveCommand(TSaveOptions Options, SaveBrowserFactory MakeBrowser, std::FILE* Out = stdout,
+                std::FILE* Err = stderr);
+    ~SaveCommand();
+    SaveCommand(const SaveCommand&) = delete;
+    SaveCommand& operator=(const SaveCommand&) = delete;
+
+    // The save; returns the exit code (kExitSaved ... kExitFolder).
+    int Run();
+
+private:
+    // What an interrupt does depends on the step the save is in.
+    enum class Step { Browser, Run, Finishing };
+
+    int Save(std::chrono::steady_clock::time_point BrowserStart);
+    void OnInterrupt(int Count);
+    [[noreturn]] void Abort(const char* Message, int Code);
+    // Changes what an interrupt acts on, under the watch's lock.
+    void Enter(Step Next, TDownloadRun* Run, TTerminalView* View);
+    bool Interrupted() const;
+    void Error(const std::string& Message) const;
+
+    const TSaveOptions FOptions;
+    const SaveBrowserFactory FMakeBrowser;
+    std::FILE* const FOut;
+    std::FILE* const FErr;
+    std::unique_ptr<SaveBrowser> FBrowser;
+    InterruptWatch* FWatch = nullptr;
+    // Changed under the watch's lock.
+    Step FStep = Step::Browser;
+    TDownloadRun* FRunning = nullptr;
+    TTerminalView* FShown = nullptr;
+};
+
+} // namespace larkspool
