@@ -1,7 +1,7 @@
 #include "app/NativeHost.h"
 
 #include "app/TypeLibrary.h"
-#include "http/MainThreadMailbox.h"
+#include "platform/MainThreadMailbox.h"
 #include "ui/AppValues.h"
 #include "ui/MainForm.h"
 

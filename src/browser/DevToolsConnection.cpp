@@ -1,6 +1,7 @@
 #include "browser/DevToolsConnection.h"
 
 #include "platform/Leftovers.h"
+#include "platform/ProcessSpawn.h"
 
 #include <cerrno>
 #include <csignal>
@@ -9,16 +10,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <linux/close_range.h>
-#include <poll.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace larkspool {
 
@@ -54,37 +51,19 @@ std::string DurationText(std::chrono::milliseconds Duration) {
     return std::to_string(Duration.count()) + " ms";
 }
 
-void CloseFd(int& Fd) {
-    if (Fd >= 0)
-        ::close(Fd);
-    Fd = -1;
-}
-
 // Writes all of Data; false when the reader is gone. SIGPIPE is held back for
 // this thread only, so a browser that died does not kill the program.
-bool WriteAll(int Fd, const std::string& Data) {
+bool WriteToBrowser(int Fd, const std::string& Data) {
     sigset_t pipeOnly, previous, pending;
     sigemptyset(&pipeOnly);
     sigaddset(&pipeOnly, SIGPIPE);
     sigpending(&pending);
     const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
     pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < Data.size()) {
-        const ssize_t n = ::write(Fd, Data.data() + done, Data.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            if (n < 0 && errno == EPIPE && !wasPending) {
-                const timespec noWait{};
-                sigtimedwait(&pipeOnly, nullptr, &noWait);
-            }
-            ok = false;
-            break;
-        }
+    const bool ok = WriteAll(Fd, Data);
+    if (!ok && errno == EPIPE && !wasPending) {
+        const timespec noWait{};
+        sigtimedwait(&pipeOnly, nullptr, &noWait);
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return ok;
@@ -145,7 +124,7 @@ void DevToolsConnection::Launch() {
     FTempDir = dir;
     // Held while the folder is in use, so that no other run takes it for a
     // leftover.
-    FOwnerLock = LockOwnedFolder(dir);
+    FOwnerLock.Reset(LockOwnedFolder(dir));
     for (const char* sub : {"/profile", "/config", "/cache"})
         if (::mkdir((dir + sub).c_str(), 0700) != 0)
             fail("cannot create " + dir + sub + ": " + ErrnoText(errno));
@@ -153,114 +132,41 @@ void DevToolsConnection::Launch() {
     if (FPrepare)
         FPrepare(dir);
 
-    // Everything the child needs is prepared here: after fork only
-    // async-signal-safe calls are allowed.
-    std::vector<std::string> args{FChromiumPath};
+    SpawnRequest browser;
+    browser.Argv.push_back(FChromiumPath);
     for (const char* flag : BrowserFlags)
-        args.emplace_back(flag);
-    args.insert(args.end(), FExtraFlags.begin(), FExtraFlags.end());
-    args.push_back("--user-data-dir=" + dir + "/profile");
-    std::vector<std::string> env;
-    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-        const std::string_view entry(*e);
-        if (!entry.starts_with("XDG_CONFIG_HOME=") && !entry.starts_with("XDG_CACHE_HOME="))
-            env.emplace_back(entry);
-    }
+        browser.Argv.emplace_back(flag);
+    browser.Argv.insert(browser.Argv.end(), FExtraFlags.begin(), FExtraFlags.end());
+    browser.Argv.push_back("--user-data-dir=" + dir + "/profile");
     // Chromium writes its crash report folder under the configuration
     // folder even with a profile folder given.
-    env.push_back("XDG_CONFIG_HOME=" + dir + "/config");
-    env.push_back("XDG_CACHE_HOME=" + dir + "/cache");
-    std::vector<char*> argv, envp;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    browser.ExtraEnvironment = {"XDG_CONFIG_HOME=" + dir + "/config",
+                                "XDG_CACHE_HOME=" + dir + "/cache"};
+    // A process group of its own, so that Close can end the browser with
+    // every helper process it started.
+    browser.NewProcessGroup = true;
 
-    int toChild[2], fromChild[2], execError[2];
-    if (::pipe2(toChild, O_CLOEXEC) != 0)
+    Pipe toChild, fromChild;
+    if (!OpenPipe(toChild) || !OpenPipe(fromChild) || !FWake.Open())
         fail(std::string("pipe: ") + ErrnoText(errno));
-    if (::pipe2(fromChild, O_CLOEXEC) != 0) {
-        const int error = errno;
-        ::close(toChild[0]);
-        ::close(toChild[1]);
-        fail(std::string("pipe: ") + ErrnoText(error));
+    const UniqueFd null(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!null.IsOpen())
+        fail(ErrnoText(errno));
+    const UniqueFd log(::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!log.IsOpen())
+        fail(ErrnoText(errno));
+    browser.Descriptors = {{0, null.Get()},
+                           {1, log.Get()},
+                           {2, log.Get()},
+                           {3, toChild.Read.Get()},
+                           {4, fromChild.Write.Get()}};
+    try {
+        FPid = SpawnProcess(browser);
+    } catch (const SpawnError& e) {
+        fail(e.what());
     }
-    FWriteFd = toChild[1];
-    FReadFd = fromChild[0];
-    int childIn = toChild[0], childOut = fromChild[1];
-    if (::pipe2(execError, O_CLOEXEC) != 0) {
-        const int error = errno;
-        CloseFd(childIn);
-        CloseFd(childOut);
-        fail(std::string("pipe: ") + ErrnoText(error));
-    }
-    int wake[2];
-    if (::pipe2(wake, O_CLOEXEC) != 0) {
-        const int error = errno;
-        CloseFd(childIn);
-        CloseFd(childOut);
-        ::close(execError[0]);
-        ::close(execError[1]);
-        fail(std::string("pipe: ") + ErrnoText(error));
-    }
-    FWakeRead = wake[0];
-    FWakeWrite = wake[1];
-
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // A process group of its own, so that Close can end the browser with
-        // every helper process it started.
-        ::setpgid(0, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        // Every source is moved above 9 first: the targets 0 to 4 may hold
-        // any of them, and dup2 onto one would close another.
-        const auto high = [](int Fd) { return Fd < 0 ? -1 : ::fcntl(Fd, F_DUPFD_CLOEXEC, 10); };
-        const int report = high(execError[1]);
-        const int in = high(childIn);
-        const int out = high(childOut);
-        const int null = high(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-        const int log =
-            high(::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-        if (report < 0 || in < 0 || out < 0 || null < 0 || log < 0 || ::dup2(null, 0) < 0 ||
-            ::dup2(log, 1) < 0 || ::dup2(log, 2) < 0 || ::dup2(in, 3) < 0 || ::dup2(out, 4) < 0) {
-            const int error = errno;
-            (void)!::write(report < 0 ? execError[1] : report, &error, sizeof error);
-            ::_exit(127);
-        }
-        // Whatever else this process has open (test servers' sockets) stays
-        // out of the browser.
-        ::close_range(5, ~0U, CLOSE_RANGE_CLOEXEC);
-        ::execve(argv[0], argv.data(), envp.data());
-        const int error = errno;
-        (void)!::write(report, &error, sizeof error);
-        ::_exit(127);
-    }
-    const int forkError = errno;
-    CloseFd(childIn);
-    CloseFd(childOut);
-    ::close(execError[1]);
-    if (pid < 0) {
-        ::close(execError[0]);
-        fail(std::string("fork: ") + ErrnoText(forkError));
-    }
-    FPid = pid;
-    ::setpgid(pid, pid); // also here, so the group exists whichever runs first
-
-    // The error pipe closes on a successful exec; otherwise it holds errno.
-    int childErrno = 0;
-    ssize_t got;
-    do {
-        got = ::read(execError[0], &childErrno, sizeof childErrno);
-    } while (got < 0 && errno == EINTR);
-    ::close(execError[0]);
-    if (got == static_cast<ssize_t>(sizeof childErrno)) {
-        WaitForExit(Clock::now() + 1s);
-        fail(ErrnoText(childErrno));
-    }
+    FWrite = std::move(toChild.Write);
+    FRead = std::move(fromChild.Read);
 
     FReader = std::thread([this] { ReadLoop(); });
 }
@@ -269,20 +175,8 @@ void DevToolsConnection::ReadLoop() {
     std::string buffer;
     std::size_t scanned = 0; // no NUL before this offset: long messages are scanned once
     char chunk[65536];
-    for (;;) {
-        pollfd fds[2] = {{FReadFd, POLLIN, 0}, {FWakeRead, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (fds[1].revents != 0)
-            break;
-        if (fds[0].revents == 0)
-            continue;
-        const ssize_t n = ::read(FReadFd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
+    while (FWake.Wait(FRead.Get()) == WakePipe::WaitResult::Ready) {
+        const ssize_t n = ReadSome(FRead.Get(), chunk, sizeof chunk);
         if (n <= 0)
             break;
         buffer.append(chunk, static_cast<std::size_t>(n));
@@ -371,7 +265,7 @@ bool DevToolsConnection::Send(const nlohmann::json& Message) {
     std::string text = Message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     text.push_back('\0');
     std::lock_guard lock(FWriteLock);
-    return FWriteFd >= 0 && WriteAll(FWriteFd, text);
+    return FWrite.IsOpen() && WriteToBrowser(FWrite.Get(), text);
 }
 
 nlohmann::json DevToolsConnection::Command(const std::string& Method, const nlohmann::json& Params,
@@ -568,23 +462,19 @@ void DevToolsConnection::Close() {
     MarkClosed("the browser was closed");
     {
         std::lock_guard lock(FWriteLock);
-        CloseFd(FWriteFd);
+        FWrite.Reset();
     }
-    if (FWakeWrite >= 0) {
-        const char byte = 0;
-        (void)!::write(FWakeWrite, &byte, 1);
-    }
+    FWake.Wake();
     if (FReader.joinable())
         FReader.join();
-    CloseFd(FReadFd);
-    CloseFd(FWakeRead);
-    CloseFd(FWakeWrite);
+    FRead.Reset();
+    FWake.Close();
     if (!FTempDir.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(FTempDir, ignored);
         FTempDir.clear();
     }
-    CloseFd(FOwnerLock);
+    FOwnerLock.Reset();
 }
 
 } // namespace larkspool

@@ -15,6 +15,7 @@
 // thread; commands sent afterwards fail with a DevToolsError.
 
 #include "browser/Variant.h"
+#include "platform/Descriptors.h"
 
 #include <nlohmann/json.hpp>
 
@@ -126,13 +127,13 @@ private:
     pid_t FPid = 0;
     bool FExited = false; // reaped; FExitStatus holds its wait status
     int FExitStatus = 0;
-    bool FClosing = false; // Close has begun, so the pipe's end is expected
-    int FWriteFd = -1, FReadFd = -1;
-    int FWakeRead = -1, FWakeWrite = -1; // ends the reader's poll
+    bool FClosing = false;  // Close has begun, so the pipe's end is expected
+    UniqueFd FWrite, FRead; // the browser's descriptors 3 and 4
+    WakePipe FWake;         // ends the reader's wait
     std::thread FReader;
 
     std::mutex FCloseLock; // serialises Close
-    int FOwnerLock = -1;   // locked while the temporary folder is ours
+    UniqueFd FOwnerLock;   // locked while the temporary folder is ours
     std::mutex FWriteLock;
     mutable std::mutex FLock;
     std::condition_variable FChanged;

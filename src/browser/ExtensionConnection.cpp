@@ -4,11 +4,6 @@
 #include "browser/NativeMessaging.h"
 #include "browser/PageFailure.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 
 namespace larkspool {
@@ -76,23 +71,17 @@ std::shared_ptr<ExtensionConnection> ExtensionConnection::Open(int In, int Out, 
 
 ExtensionConnection::ExtensionConnection(int In, int Out, Handlers Events)
     : FIn(In), FOut(Out), FEvents(std::move(Events)) {
-    if (::pipe2(FWake, O_CLOEXEC) != 0)
-        FWake[0] = FWake[1] = -1;
+    // Without the pipe the reader waits for the input alone.
+    FWake.Open();
 }
 
 ExtensionConnection::~ExtensionConnection() {
     Close();
-    for (int fd : FWake)
-        if (fd >= 0)
-            ::close(fd);
 }
 
 void ExtensionConnection::Close() {
     if (FReader.joinable()) {
-        if (FWake[1] >= 0) {
-            const char byte = 1;
-            [[maybe_unused]] const ssize_t n = ::write(FWake[1], &byte, 1);
-        }
+        FWake.Wake();
         if (FReader.get_id() == std::this_thread::get_id())
             FReader.detach(); // closed from a handler: the loop ends on its own
         else
@@ -209,14 +198,11 @@ void ExtensionConnection::ReadLoop() {
     std::string reason;
     try {
         for (;;) {
-            pollfd fds[2] = {{FIn, POLLIN, 0}, {FWake[0], POLLIN, 0}};
-            if (::poll(fds, FWake[0] >= 0 ? 2 : 1, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw NativeMessagingError("cannot wait for the browser's messages");
-            }
-            if (fds[1].revents != 0)
+            const WakePipe::WaitResult ready = FWake.Wait(FIn);
+            if (ready == WakePipe::WaitResult::Woken)
                 return; // closed by the program; Close() ends the calls
+            if (ready != WakePipe::WaitResult::Ready)
+                throw NativeMessagingError("cannot wait for the browser's messages");
             std::optional<json> message = ReadNativeMessage(FIn);
             if (!message)
                 break;

@@ -11,6 +11,7 @@
 // releases its handle in the page.
 
 #include "browser/Variant.h"
+#include "platform/Descriptors.h"
 
 #include <nlohmann/json.hpp>
 
@@ -74,7 +75,7 @@ private:
 
     const int FIn, FOut;
     Handlers FEvents;
-    int FWake[2] = {-1, -1}; // wakes the reader for Close
+    WakePipe FWake; // wakes the reader for Close
     std::thread FReader;
     std::mutex FWriteLock;
 

@@ -1,9 +1,10 @@
 #include "browser/NativeMessaging.h"
 
+#include "platform/Descriptors.h"
+
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 namespace larkspool {
 
@@ -11,20 +12,11 @@ namespace {
 
 // Reads exactly Size bytes; returns how many came before the end of input.
 std::size_t ReadFully(int Fd, char* Buffer, std::size_t Size) {
-    std::size_t done = 0;
-    while (done < Size) {
-        const ssize_t n = ::read(Fd, Buffer + done, Size - done);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw NativeMessagingError(std::string("cannot read from the browser: ") +
-                                       std::strerror(errno));
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    const ssize_t got = ReadFull(Fd, Buffer, Size);
+    if (got < 0)
+        throw NativeMessagingError(std::string("cannot read from the browser: ") +
+                                   std::strerror(errno));
+    return static_cast<std::size_t>(got);
 }
 
 } // namespace
@@ -52,17 +44,9 @@ void WriteNativeMessage(int Fd, const nlohmann::json& Message) {
     const auto length = static_cast<std::uint32_t>(text.size());
     std::string frame(reinterpret_cast<const char*>(&length), sizeof length);
     frame += text;
-    std::size_t done = 0;
-    while (done < frame.size()) {
-        const ssize_t n = ::write(Fd, frame.data() + done, frame.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw NativeMessagingError(std::string("cannot write to the browser: ") +
-                                       std::strerror(errno));
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    if (!WriteAll(Fd, frame))
+        throw NativeMessagingError(std::string("cannot write to the browser: ") +
+                                   std::strerror(errno));
 }
 
 } // namespace larkspool

@@ -1,28 +1,22 @@
 #include "cli/Interrupts.h"
 
-#include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 
 namespace larkspool {
 
 namespace {
 
-int gSignalPipe[2] = {-1, -1};
+// Never destroyed: a signal may still come while the process exits.
+WakePipe* const gSignals = new WakePipe;
 
 void OnSignal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
-    errno = saved;
+    gSignals->Wake(); // async-signal-safe, keeps errno
 }
 
 } // namespace
 
 bool CatchInterrupts() {
-    if (gSignalPipe[0] < 0 && ::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (!gSignals->IsOpen() && !gSignals->Open())
         return false;
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -34,34 +28,19 @@ bool CatchInterrupts() {
 }
 
 int InterruptFd() {
-    return gSignalPipe[0];
+    return gSignals->ReadFd();
 }
 
 int DrainInterrupts() {
-    int count = 0;
-    char bytes[16];
-    ssize_t n;
-    while ((n = ::read(gSignalPipe[0], bytes, sizeof bytes)) > 0)
-        count += static_cast<int>(n);
-    return count;
+    return gSignals->Drain();
 }
 
 InterruptWatch::InterruptWatch(std::function<void(int)> OnInterrupt)
     : FOnInterrupt(std::move(OnInterrupt)) {
-    if (::pipe2(FWake, O_CLOEXEC) != 0)
+    if (!FWake.Open())
         return; // without the pipe nothing can end the thread: no watching
     FThread = std::thread([this] {
-        pollfd fds[2] = {{InterruptFd(), POLLIN, 0}, {FWake[0], POLLIN, 0}};
-        for (;;) {
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR)
-                    continue;
-                return;
-            }
-            if (fds[1].revents != 0)
-                return;
-            if (fds[0].revents == 0)
-                continue;
+        while (FWake.Wait(InterruptFd()) == WakePipe::WaitResult::Ready) {
             // Each signal is acted on by itself: the second one aborts even
             // when both arrived together.
             for (int n = DrainInterrupts(); n > 0; --n) {
@@ -78,13 +57,9 @@ int InterruptWatch::Count() const {
 
 InterruptWatch::~InterruptWatch() {
     if (FThread.joinable()) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(FWake[1], &byte, 1);
+        FWake.Wake();
         FThread.join();
     }
-    for (int fd : FWake)
-        if (fd >= 0)
-            ::close(fd);
 }
 
 } // namespace larkspool

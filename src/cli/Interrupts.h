@@ -5,6 +5,8 @@
 // whatever the main thread is busy with (loading a page, reading a log,
 // matching links, relinking).
 
+#include "platform/Descriptors.h"
+
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -40,7 +42,7 @@ private:
     std::function<void(int)> FOnInterrupt;
     std::mutex FLock;
     std::atomic<int> FCount{0}; // raised under FLock
-    int FWake[2] = {-1, -1};
+    WakePipe FWake;             // ends the watching thread
     std::thread FThread;
 };
 

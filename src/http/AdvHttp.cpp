@@ -1,7 +1,7 @@
 #include "http/AdvHttp.h"
 
-#include "http/MainThreadMailbox.h"
 #include "platform/AsciiText.h"
+#include "platform/MainThreadMailbox.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,5 +1,6 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/Descriptors.h"
 #include "platform/Leftovers.h"
 
 #include <cerrno>
@@ -16,19 +17,6 @@ namespace {
     throw std::system_error(Error, std::generic_category(), What + " \"" + Path + "\"");
 }
 
-bool WriteAll(int fd, std::string_view Content) {
-    while (!Content.empty()) {
-        const ssize_t n = ::write(fd, Content.data(), Content.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        Content.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 } // namespace
 
 void WriteFileAtomically(const std::string& Path, std::string_view Content, mode_t Mode) {
@@ -39,13 +27,13 @@ void WriteFileAtomically(const std::string& Path, std::string_view Content, mode
     // the next run whether its writer is still alive.
     std::string temp = folder + LeftoverTemplate(Leftover::TemporaryFile);
 
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.IsOpen())
         Fail(errno, "Cannot write file", Path);
     int error = 0;
-    if (::fchmod(fd, Mode) != 0 || !WriteAll(fd, Content) || ::fsync(fd) != 0)
+    if (::fchmod(fd.Get(), Mode) != 0 || !WriteAll(fd.Get(), Content) || ::fsync(fd.Get()) != 0)
         error = errno;
-    if (::close(fd) != 0 && error == 0)
+    if (!fd.Close() && error == 0)
         error = errno;
     if (error == 0 && ::rename(temp.c_str(), Path.c_str()) != 0)
         error = errno;
@@ -56,25 +44,12 @@ void WriteFileAtomically(const std::string& Path, std::string_view Content, mode
 }
 
 std::string ReadWholeFile(const std::string& Path) {
-    const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.IsOpen())
         Fail(errno, "Cannot read file", Path);
     std::string bytes;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            ::close(fd);
-            Fail(error, "Cannot read file", Path);
-        }
-        if (n == 0)
-            break;
-        bytes.append(chunk, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
+    if (!ReadToEnd(fd.Get(), bytes))
+        Fail(errno, "Cannot read file", Path);
     return bytes;
 }
 

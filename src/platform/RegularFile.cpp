@@ -1,5 +1,7 @@
 #include "platform/RegularFile.h"
 
+#include "platform/Descriptors.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -14,22 +16,6 @@ namespace {
     throw RegularFileError("\"" + Path + "\" was not read: " + Why);
 }
 
-// Closes the descriptor on every way out.
-class Descriptor {
-public:
-    explicit Descriptor(int Fd) : FFd(Fd) {}
-    ~Descriptor() {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
-
 } // namespace
 
 std::optional<std::string> ReadRegularFile(const std::string& Path, std::size_t MaxBytes) {
@@ -37,7 +23,7 @@ std::optional<std::string> ReadRegularFile(const std::string& Path, std::size_t 
     // the open of a FIFO return at once (it changes nothing for a regular
     // file); the type is then taken from the opened descriptor itself, so
     // nothing can be swapped in between the test and the read.
-    const Descriptor fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    const UniqueFd fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (fd.Get() < 0) {
         const int error = errno;
         if (error == ENOENT)
@@ -61,20 +47,10 @@ std::optional<std::string> ReadRegularFile(const std::string& Path, std::size_t 
     // not only for the size seen before.
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(info.st_size));
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            Refuse(Path, std::strerror(errno));
-        }
-        if (n == 0)
-            break;
-        bytes.append(chunk, static_cast<std::size_t>(n));
-        if (bytes.size() > MaxBytes)
-            Refuse(Path, "it is larger than " + std::to_string(MaxBytes) + " bytes");
-    }
+    if (!ReadToEnd(fd.Get(), bytes, MaxBytes))
+        Refuse(Path, std::strerror(errno));
+    if (bytes.size() > MaxBytes)
+        Refuse(Path, "it is larger than " + std::to_string(MaxBytes) + " bytes");
     return bytes;
 }
 

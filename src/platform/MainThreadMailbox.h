@@ -1,11 +1,16 @@
 #pragma once
 
-// Calls handed from other threads to the Qt main thread.
+// Calls handed from other threads to the Qt main thread: the stand-in for
+// messages posted to a window of the main thread. The HTTP component hands
+// its events over this way, the native-messaging host the browser's
+// messages.
 //
 // The calls wait in a queue of our own under our own lock, and the main
 // thread is woken through a pipe watched by its event loop, so nothing that
 // a thread hands over passes through the event loop's own queue (whose
 // locking race checkers cannot see).
+
+#include "platform/Descriptors.h"
 
 #include <QObject>
 
@@ -21,7 +26,7 @@ class MainThreadMailbox : public QObject {
     Q_OBJECT
 public:
     // Sets the mailbox up; call on the main thread before other threads post
-    // (the HTTP component does so when it is made there).
+    // (the HTTP component and the host do so when they are made there).
     static void Prepare();
     // Queues Call for the main thread of the running Qt application; false
     // when there is none.
@@ -33,7 +38,7 @@ private:
 
     std::mutex FLock;
     std::deque<std::function<void()>> FCalls;
-    int FWake[2] = {-1, -1};
+    WakePipe FWake;
     QSocketNotifier* FNotifier = nullptr;
 };
 

@@ -1,12 +1,9 @@
-#include "http/MainThreadMailbox.h"
+#include "platform/MainThreadMailbox.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <QThread>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace larkspool {
 
@@ -18,8 +15,8 @@ MainThreadMailbox* gMailbox = nullptr; // lives as long as the process
 } // namespace
 
 MainThreadMailbox::MainThreadMailbox() {
-    if (::pipe2(FWake, O_CLOEXEC | O_NONBLOCK) == 0) {
-        FNotifier = new QSocketNotifier(FWake[0], QSocketNotifier::Read, this);
+    if (FWake.Open()) {
+        FNotifier = new QSocketNotifier(FWake.ReadFd(), QSocketNotifier::Read, this);
         connect(FNotifier, &QSocketNotifier::activated, this, [this] { Drain(); });
     }
 }
@@ -53,20 +50,16 @@ bool MainThreadMailbox::Post(std::function<void()> Call) {
         mailbox->FCalls.push_back(std::move(Call));
     }
     if (mailbox->FNotifier && mailbox->FNotifier->thread() == app->thread()) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(mailbox->FWake[1], &byte, 1);
+        mailbox->FWake.Wake();
         return true;
     }
     return QMetaObject::invokeMethod(mailbox, "Drain", Qt::QueuedConnection);
 }
 
 void MainThreadMailbox::Drain() {
-    // One read is enough: bytes left over, or written later, keep the pipe
-    // readable and the notifier calls again.
-    char bytes[64];
-    if (FWake[0] >= 0) {
-        [[maybe_unused]] const ssize_t n = ::read(FWake[0], bytes, sizeof bytes);
-    }
+    // Emptied before the queue is: a call posted meanwhile writes a new byte,
+    // and the notifier calls again.
+    FWake.Drain();
     for (;;) {
         std::function<void()> call;
         {
