@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace larkspool {
@@ -75,6 +76,13 @@ ssize_t ReadFull(int Fd, void* Buffer, std::size_t Size) {
         done += static_cast<std::size_t>(n);
     }
     return static_cast<ssize_t>(done);
+}
+
+bool LockExclusive(int Fd, bool Wait) {
+    int result;
+    while ((result = ::flock(Fd, Wait ? LOCK_EX : LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    return result == 0;
 }
 
 bool ReadToEnd(int Fd, std::string& Bytes, std::size_t Limit) {

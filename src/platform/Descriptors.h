@@ -59,6 +59,10 @@ ssize_t ReadFull(int Fd, void* Buffer, std::size_t Size);
 bool ReadToEnd(int Fd, std::string& Bytes,
                std::size_t Limit = std::numeric_limits<std::size_t>::max());
 
+// flock(2) with LOCK_EX, retried when a signal interrupts it; with Wait
+// false it fails at once (errno EWOULDBLOCK) when another holds the lock.
+bool LockExclusive(int Fd, bool Wait);
+
 // A pipe whose ends are closed on exec; Flags may add O_NONBLOCK.
 struct Pipe {
     UniqueFd Read, Write;

@@ -1,5 +1,7 @@
 #include "platform/Leftovers.h"
 
+#include "platform/Descriptors.h"
+
 #include <cerrno>
 #include <csignal>
 #include <dirent.h>
@@ -80,14 +82,10 @@ std::string LeftoverTemplate(Leftover Kind) {
 
 int LockOwnedFolder(const std::string& Folder) {
     const std::string path = Folder + "/" + OwnerLockName;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.IsOpen() || !LockExclusive(fd.Get(), false))
         return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return fd.Release();
 }
 
 int RemoveLeftovers(const std::string& Folder, Leftover Kind) {

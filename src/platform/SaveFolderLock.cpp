@@ -23,42 +23,32 @@ SaveFolderLock::SaveFolderLock(const std::string& Folder) {
     const std::string path = Folder + (Folder.empty() || Folder.back() != '/' ? "/" : "") +
                              std::string(SaveFolderLockName);
     const auto fail = [&](const std::string& Why) {
-        const int fd = FFd;
-        FFd = -1;
-        if (fd >= 0)
-            ::close(fd);
+        FFd.Reset();
         throw SaveFolderLockError(
             "The folder " + Shown(Folder) + " cannot be locked for this save: " + Why, false);
     };
     // Read-only is enough for flock, and lets a lock file of another user be
     // shared. O_NOFOLLOW and O_NONBLOCK: a link or a FIFO planted under the
     // name is neither followed nor waited for.
-    FFd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-    if (FFd < 0)
+    FFd.Reset(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+    if (!FFd.IsOpen())
         fail(errno == ELOOP ? std::string(SaveFolderLockName) + " is a symbolic link"
                             : std::string(std::strerror(errno)));
     struct stat info {};
-    if (::fstat(FFd, &info) != 0)
+    if (::fstat(FFd.Get(), &info) != 0)
         fail(std::strerror(errno));
     if (!S_ISREG(info.st_mode))
         fail(std::string(SaveFolderLockName) + " is not a regular file");
-    int result;
-    while ((result = ::flock(FFd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-    if (result == 0)
+    if (LockExclusive(FFd.Get(), false))
         return;
     if (errno != EWOULDBLOCK)
         fail(std::strerror(errno));
-    ::close(FFd);
-    FFd = -1;
+    FFd.Reset();
     throw SaveFolderLockError("Another save into the folder " + Shown(Folder) +
                                   " is running; wait until it ends, or choose another folder",
                               true);
 }
 
-SaveFolderLock::~SaveFolderLock() {
-    if (FFd >= 0)
-        ::close(FFd);
-}
+SaveFolderLock::~SaveFolderLock() = default;
 
 } // namespace larkspool

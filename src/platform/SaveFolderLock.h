@@ -9,6 +9,8 @@
 // ends, so a crashed save never blocks the folder. The descriptor is closed
 // on exec: a browser started during the save does not hold the lock on.
 
+#include "platform/Descriptors.h"
+
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -39,7 +41,7 @@ public:
     SaveFolderLock& operator=(const SaveFolderLock&) = delete;
 
 private:
-    int FFd = -1;
+    UniqueFd FFd;
 };
 
 } // namespace larkspool

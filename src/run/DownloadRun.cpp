@@ -1,10 +1,10 @@
 #include "run/DownloadRun.h"
 
-#include "platform/AsciiText.h"
-
 #include "html/DocumentPages.h"
 #include "html/Relinker.h"
+#include "platform/AsciiText.h"
 #include "platform/AtomicFile.h"
+#include "platform/Descriptors.h"
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
 #include "tools/UrlHelpers.h"
@@ -253,12 +253,8 @@ bool TDownloadRun::IsTextFile(const std::string& Path) {
         if (extension == binary)
             return false;
     char head[1024];
-    ssize_t length = 0;
-    const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        length = ::read(fd, head, sizeof head);
-        ::close(fd);
-    }
+    const UniqueFd fd(::open(Path.c_str(), O_RDONLY | O_CLOEXEC));
+    const ssize_t length = fd.IsOpen() ? ReadFull(fd.Get(), head, sizeof head) : -1;
     if (length <= 0)
         return false;
     const std::string_view bytes(head, static_cast<std::size_t>(length));

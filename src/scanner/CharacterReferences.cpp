@@ -1,7 +1,6 @@
 #include "scanner/CharacterReferences.h"
 
 #include "platform/AsciiText.h"
-
 #include "scanner/NamedCharacterReferences.inc"
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 
 #include "platform/AsciiText.h"
 #include "platform/AtomicFile.h"
+#include "platform/Descriptors.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -249,23 +250,13 @@ class FolderLock {
 public:
     explicit FolderLock(const std::string& Folder)
         : FFd(::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        int result = FFd < 0 ? -1 : 0;
-        while (result == 0 && (result = ::flock(FFd, LOCK_EX)) != 0 && errno == EINTR)
-            result = 0;
-        if (result != 0) {
-            const int error = errno;
-            if (FFd >= 0)
-                ::close(FFd);
-            throw std::system_error(error, std::generic_category(),
+        if (!FFd.IsOpen() || !LockExclusive(FFd.Get(), true))
+            throw std::system_error(errno, std::generic_category(),
                                     "Cannot lock folder \"" + Folder + "\"");
-        }
     }
-    ~FolderLock() { ::close(FFd); }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
 
 private:
-    int FFd;
+    UniqueFd FFd;
 };
 
 std::string HomeFolder() {
