@@ -1,37 +1,24 @@
-// The page side of a save: injected into the clicked frame with
-// chrome.scripting.executeScript, so answerPage must not use anything from
-// outside its own body (the browser sends only the function's text).
+// The page side of the program's late-bound get / call / put, for both
+// bridges to the browser: the extension puts this file into a frame
+// (chrome.scripting.executeScript with files, then connect below), and
+// larkspool-save has its text compiled in and runs it in each page context
+// it reads (Runtime.callFunctionOn, then invoke below). So it is a classic
+// script that uses nothing from outside itself and leaves one thing behind:
+// an object under a symbol page scripts do not use,
 //
-// It keeps a table of the page's objects by handle (the first one is the
-// frame's window) and answers the program's late-bound get / call / put on
-// them, following the old browser's object model (see protocol.md, section
-// 3). A window of another frame is not answered here but named by its frame
-// id, so that the service worker can have it answered in its own frame.
+//     globalThis[Symbol.for('larkspool.answerer')] = {
+//         invoke(target, op, name, args),  // the member rules; throws
+//         failure(exception),              // -> {kind, text}, see protocol.md
+//         session(firstHandle),            // a handle table answering messages
+//         connect(portName, firstHandle),  // the extension's port to its worker
+//         framePath(),                     // this frame's place in the tab
+//     }
+//
+// The member rules follow the old browser's object model (protocol.md,
+// section 3). Running the file again replaces the object.
+'use strict';
 
-// The page's port is named this prefix and the session id; answerPage
-// spells it out again because it runs on its own in the page.
-export const PAGE_PORT_PREFIX = 'larkspool-page:';
-
-/**
- * Connects back to the service worker on the port named after the session
- * and answers its "call" and "release" messages until the port closes.
- * Returns true once connected, so that the injector knows it ran.
- * @param {string} sessionId the save this frame answers for
- * @param {number} firstHandle this frame's first handle (its window's); each
- *     frame of a save numbers its objects in a range of its own
- * @returns {boolean}
- */
-export function answerPage(sessionId, firstHandle) {
-    // The browser runs this text as a classic script, not as part of the module.
-    'use strict';
-
-    // Handle -> {object, count}; object -> handle. A handle is counted once
-    // per time it was handed out, because the program releases it once per
-    // time it received it.
-    const entries = new Map();
-    const handles = new Map();
-    let nextHandle = Number.isInteger(firstHandle) ? firstHandle : 1;
-
+{
     const lowerAscii = (s) => String(s).replace(/[A-Z]/g, (c) => String.fromCharCode(c.charCodeAt(0) + 32));
     const probe = (f) => {
         try {
@@ -42,7 +29,8 @@ export function answerPage(sessionId, firstHandle) {
     };
     const isRefusal = (e) => e !== null && typeof e === 'object' && e.name === 'SecurityError';
 
-    class PageError extends Error {
+    // A failure of our own: KIND and TEXT as protocol.md names them.
+    class AnswerError extends Error {
         constructor(kind, text) {
             super(text || kind);
             this.kind = kind;
@@ -50,10 +38,12 @@ export function answerPage(sessionId, firstHandle) {
         }
     }
     const fail = (kind, text) => {
-        throw new PageError(kind, text);
+        throw new AnswerError(kind, text);
     };
 
     // document.selection is gone; its text range is the window's selection.
+    // The class names are what the program sees: the extension reads the
+    // tag, DevTools the constructor's name.
     class TextRange {
         constructor(text) {
             this.text = text;
@@ -75,8 +65,8 @@ export function answerPage(sessionId, firstHandle) {
             return 'TextSelection';
         }
     }
-
-    class FrameAddress {
+    // The address of a frame whose own location cannot be read.
+    class Location {
         constructor(href) {
             this.href = href;
         }
@@ -102,8 +92,8 @@ export function answerPage(sessionId, firstHandle) {
         return tag;
     };
 
-    // Where a window sits in the tab: the indexes in frames from the top
-    // down (framePath below, spelt out again for the same reason).
+    // Where a window sits in its tab: the indexes in frames from the top
+    // down ([] for the top); null when a parent does not list it.
     const pathOf = (w) => {
         const path = [];
         for (let a = w; a.parent !== a; a = a.parent) {
@@ -116,85 +106,6 @@ export function answerPage(sessionId, firstHandle) {
             path.unshift(k);
         }
         return path;
-    };
-
-    // Another frame's window: by its place in the tab, answered in its own
-    // frame when the service worker can reach it, else as the object held here.
-    const otherFrame = (object) => {
-        if (object === window || !probe(() => object.window === object))
-            return undefined;
-        const path = probe(() => pathOf(object));
-        if (!Array.isArray(path))
-            return undefined;
-        return {type: 'frame', path, here: handOut(object)};
-    };
-
-    const handOut = (object) => {
-        let handle = handles.get(object);
-        if (handle === undefined) {
-            handle = nextHandle++;
-            handles.set(object, handle);
-            entries.set(handle, {object, count: 0});
-        }
-        entries.get(handle).count++;
-        return {type: 'object', handle, class: classOf(object)};
-    };
-
-    const release = (list) => {
-        for (const handle of Array.isArray(list) ? list : []) {
-            const entry = entries.get(handle);
-            if (entry && --entry.count <= 0) {
-                entries.delete(handle);
-                handles.delete(entry.object);
-            }
-        }
-    };
-
-    // A page value as the program reads it. Strict comparisons only:
-    // document.all claims to be undefined to typeof and ==.
-    const encode = (value) => {
-        if (value === undefined)
-            return {type: 'undefined'};
-        if (value === null)
-            return {type: 'null'};
-        switch (typeof value) {
-        case 'boolean':
-            return {type: 'boolean', value};
-        case 'number':
-            if (!Number.isFinite(value))
-                return {type: 'number', value: null, text: String(value)};
-            return {type: 'number', value: value === 0 ? 0 : value}; // no -0
-        case 'bigint':
-            if (value >= BigInt(Number.MIN_SAFE_INTEGER) && value <= BigInt(Number.MAX_SAFE_INTEGER))
-                return {type: 'number', value: Number(value)};
-            return {type: 'string', value: value.toString()};
-        case 'string':
-            return {type: 'string', value};
-        case 'symbol':
-            return {type: 'string', value: value.toString()};
-        default:
-            return otherFrame(value) ?? handOut(value);
-        }
-    };
-
-    const decode = (value) => {
-        switch (value && value.type) {
-        case 'null':
-            return null;
-        case 'boolean':
-        case 'string':
-            return value.value;
-        case 'number':
-            return typeof value.value === 'number' ? value.value : Number(value.text);
-        case 'object': {
-            const entry = entries.get(value.handle);
-            if (!entry)
-                fail('args', 'an argument is an object the page no longer holds');
-            return entry.object;
-        }
-        default:
-            return undefined;
-        }
     };
 
     // The member's real name: the exact one first, then the first one
@@ -228,6 +139,8 @@ export function answerPage(sessionId, firstHandle) {
         return fail(refused ? 'denied' : 'missing');
     };
 
+    // Asked before writing, so that a read-only member is a "readonly"
+    // failure rather than whatever TypeError the browser words for it.
     const isWritable = (target, name) => {
         for (let o = target; o !== null && o !== undefined; o = Object.getPrototypeOf(o)) {
             const d = Object.getOwnPropertyDescriptor(o, name);
@@ -237,7 +150,13 @@ export function answerPage(sessionId, firstHandle) {
         return Object.isExtensible(target);
     };
 
-    const member = (target, op, name, args) => {
+    // Reads (get), calls (call) or writes (put, args holds the value) the
+    // member of target named name; returns the page's own value.
+    const invoke = (target, op, name, args) => {
+        if (!['get', 'call', 'put'].includes(op))
+            fail('other', `unknown operation ${op}`);
+        name = String(name);
+        args = Array.isArray(args) ? args : [];
         const key = lowerAscii(name);
         // Chromium's frames collection is the window itself, without item().
         if (key === 'item' && probe(() => target.window === target)) {
@@ -259,13 +178,13 @@ export function answerPage(sessionId, firstHandle) {
         if (key === 'selection' && op !== 'put' && probe(() => target.nodeType === 9))
             return new TextSelection(target.defaultView);
         // A frame of another origin that could not be answered in its own
-        // frame still tells its address: the one its element here holds.
+        // context still tells its address: the one its element here holds.
         if (key === 'location' && op !== 'put' && target !== window &&
             probe(() => target.window === target) &&
             !probe(() => typeof target.location.href === 'string')) {
             for (const e of document.querySelectorAll('iframe, frame')) {
                 if (e.contentWindow === target)
-                    return new FrameAddress(e.src);
+                    return new Location(e.src);
             }
         }
         const real = findMember(target, name);
@@ -297,60 +216,149 @@ export function answerPage(sessionId, firstHandle) {
         return text.split('\n')[0];
     };
 
-    const answer = (message) => {
-        const reply = {type: 'reply', id: message.id};
-        try {
-            const entry = entries.get(message.handle);
-            if (!entry)
-                fail('other', `the object (handle ${message.handle}) is no longer held by the page`);
-            if (!['get', 'call', 'put'].includes(message.op))
-                fail('other', `unknown operation ${message.op}`);
-            const args = (Array.isArray(message.args) ? message.args : []).map(decode);
-            reply.value = encode(member(entry.object, message.op, String(message.name), args));
-        } catch (e) {
-            if (e instanceof PageError)
-                reply.error = {kind: e.kind, text: e.text};
-            else if (isRefusal(e))
-                reply.error = {kind: 'denied', text: 'the frame\'s page comes from another origin'};
-            else
-                reply.error = {kind: 'other', text: firstLine(e)};
-        }
-        return reply;
+    // Any exception of invoke as the program reads it.
+    const failure = (e) => {
+        if (e instanceof AnswerError)
+            return {kind: e.kind, text: e.text};
+        if (isRefusal(e))
+            return {kind: 'denied', text: 'the frame\'s page comes from another origin'};
+        return {kind: 'other', text: firstLine(e)};
     };
 
-    handOut(window); // the first handle, as the start message names it
+    // The extension's table of the page's objects by handle (the first one
+    // is the frame's window) and its answers to "call" messages. A window of
+    // another frame is not answered here but named by its place in the tab,
+    // so that the service worker can have it answered in its own frame.
+    const session = (firstHandle) => {
+        // Handle -> {object, count}; object -> handle. A handle is counted
+        // once per time it was handed out, because the program releases it
+        // once per time it received it.
+        const entries = new Map();
+        const handles = new Map();
+        let nextHandle = Number.isInteger(firstHandle) ? firstHandle : 1;
 
-    const port = chrome.runtime.connect({name: 'larkspool-page:' + sessionId});
-    port.onMessage.addListener((message) => {
-        if (message && message.type === 'call')
-            port.postMessage(answer(message));
-        else if (message && message.type === 'release')
-            release(message.handles);
-    });
-    // The save is over: let the page's objects go.
-    port.onDisconnect.addListener(() => {
-        entries.clear();
-        handles.clear();
-    });
-    return true;
-}
+        const handOut = (object) => {
+            let handle = handles.get(object);
+            if (handle === undefined) {
+                handle = nextHandle++;
+                handles.set(object, handle);
+                entries.set(handle, {object, count: 0});
+            }
+            entries.get(handle).count++;
+            return {type: 'object', handle, class: classOf(object)};
+        };
 
-/**
- * Where the frame it runs in sits in its tab: the indexes in frames from the
- * top down (the top itself: []); null when a parent does not list it.
- * Injected into every frame to find the one a window stands for.
- * @returns {number[] | null}
- */
-export function framePath() {
-    const path = [];
-    for (let a = window; a.parent !== a; a = a.parent) {
-        const p = a.parent;
-        let k = 0;
-        while (k < p.length && p[k] !== a)
-            k++;
-        if (k === p.length)
-            return null;
-        path.unshift(k);
-    }
-    return path;
+        // Another frame's window: by its place in the tab, answered in its
+        // own frame when the service worker can reach it, else as the
+        // object held here.
+        const otherFrame = (object) => {
+            if (object === window || !probe(() => object.window === object))
+                return undefined;
+            const path = probe(() => pathOf(object));
+            if (!Array.isArray(path))
+                return undefined;
+            return {type: 'frame', path, here: handOut(object)};
+        };
+
+        // A page value as the program reads it. Strict comparisons only:
+        // document.all claims to be undefined to typeof and ==.
+        const encode = (value) => {
+            if (value === undefined)
+                return {type: 'undefined'};
+            if (value === null)
+                return {type: 'null'};
+            switch (typeof value) {
+            case 'boolean':
+                return {type: 'boolean', value};
+            case 'number':
+                if (!Number.isFinite(value))
+                    return {type: 'number', value: null, text: String(value)};
+                return {type: 'number', value: value === 0 ? 0 : value}; // no -0
+            case 'bigint':
+                if (value >= BigInt(Number.MIN_SAFE_INTEGER) && value <= BigInt(Number.MAX_SAFE_INTEGER))
+                    return {type: 'number', value: Number(value)};
+                return {type: 'string', value: value.toString()};
+            case 'string':
+                return {type: 'string', value};
+            case 'symbol':
+                return {type: 'string', value: value.toString()};
+            default:
+                return otherFrame(value) ?? handOut(value);
+            }
+        };
+
+        const decode = (value) => {
+            switch (value && value.type) {
+            case 'null':
+                return null;
+            case 'boolean':
+            case 'string':
+                return value.value;
+            case 'number':
+                return typeof value.value === 'number' ? value.value : Number(value.text);
+            case 'object': {
+                const entry = entries.get(value.handle);
+                if (!entry)
+                    fail('args', 'an argument is an object the page no longer holds');
+                return entry.object;
+            }
+            default:
+                return undefined;
+            }
+        };
+
+        const answer = (message) => {
+            const reply = {type: 'reply', id: message.id};
+            try {
+                const entry = entries.get(message.handle);
+                if (!entry)
+                    fail('other', `the object (handle ${message.handle}) is no longer held by the page`);
+                const args = (Array.isArray(message.args) ? message.args : []).map(decode);
+                reply.value = encode(invoke(entry.object, message.op, message.name, args));
+            } catch (e) {
+                reply.error = failure(e);
+            }
+            return reply;
+        };
+
+        const release = (list) => {
+            for (const handle of Array.isArray(list) ? list : []) {
+                const entry = entries.get(handle);
+                if (entry && --entry.count <= 0) {
+                    entries.delete(handle);
+                    handles.delete(entry.object);
+                }
+            }
+        };
+
+        const forget = () => {
+            entries.clear();
+            handles.clear();
+        };
+
+        handOut(window); // the first handle, as the start message names it
+        return {answer, release, forget};
+    };
+
+    // Connects back to the service worker on the port of this save and
+    // answers its "call" and "release" messages until the port closes.
+    // Returns true once connected, so that the injector knows it ran.
+    const connect = (portName, firstHandle) => {
+        const table = session(firstHandle);
+        const port = chrome.runtime.connect({name: portName});
+        port.onMessage.addListener((message) => {
+            if (message && message.type === 'call')
+                port.postMessage(table.answer(message));
+            else if (message && message.type === 'release')
+                table.release(message.handles);
+        });
+        // The save is over: let the page's objects go.
+        port.onDisconnect.addListener(() => table.forget());
+        return true;
+    };
+
+    Object.defineProperty(globalThis, Symbol.for('larkspool.answerer'), {
+        value: Object.freeze({invoke, failure, session, connect, framePath: () => pathOf(window)}),
+        configurable: true,
+    });
 }

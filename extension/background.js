@@ -4,8 +4,6 @@
 // clicked frame and relays the program's late-bound calls to it.
 // The messages are described in protocol.md.
 
-import {answerPage, framePath, PAGE_PORT_PREFIX} from './answerer.js';
-
 const HOST_NAME = 'larkspool.lsapp';
 const MENU_ID = 'larkspool';
 const HELLO_TIMEOUT_MS = 10000;
@@ -22,6 +20,24 @@ const DESCRIPTION = Object.freeze({
 });
 
 const WINDOW = {type: 'object', handle: 1, class: 'Window'};
+
+// The page's port is named this prefix and the session id.
+const PAGE_PORT_PREFIX = 'larkspool-page:';
+
+// The page side (one file, shared with larkspool-save) is put into a frame
+// first; the functions below then run in the same world and call into it.
+const ANSWERER_FILE = 'answerer.js';
+
+// Run in a frame after ANSWERER_FILE: connects its answerer to the save.
+function connectAnswerer(portName, firstHandle) {
+    return globalThis[Symbol.for('larkspool.answerer')].connect(portName, firstHandle);
+}
+
+// Run in every frame after ANSWERER_FILE: the frame's place in its tab
+// (null in a frame that came too late for the file).
+function framePath() {
+    return globalThis[Symbol.for('larkspool.answerer')]?.framePath() ?? null;
+}
 
 // Each frame answering for a save numbers its objects from its own base:
 // the clicked frame from 1, the next frame reached from 1 + FRAME_SPAN, ...
@@ -84,25 +100,33 @@ class Session {
             frame.resolve = resolve;
         });
         this.frames.set(frameId, frame);
-        chrome.scripting.executeScript({
-            target: {tabId: this.tabId, frameIds: [frameId]},
-            func: answerPage,
-            args: [this.id, 1 + index * FRAME_SPAN],
-        }).then(([result]) => {
+        this.answerIn(frameId, 1 + index * FRAME_SPAN).then(([result]) => {
             if (result?.result !== true)
                 frame.resolve(null);
         }, () => frame.resolve(null));
         return frame.ready;
     }
 
+    // Puts the answerer into frame frameId and connects it to this save;
+    // resolves with executeScript's results (the page's port arrives in
+    // onConnect).
+    async answerIn(frameId, firstHandle) {
+        const target = {tabId: this.tabId, frameIds: [frameId]};
+        await chrome.scripting.executeScript({target, files: [ANSWERER_FILE]});
+        return chrome.scripting.executeScript({
+            target,
+            func: connectAnswerer,
+            args: [PAGE_PORT_PREFIX + this.id, firstHandle],
+        });
+    }
+
     // The id of the frame at this place in the tab (see framePath), or
     // undefined when no frame there lets the extension in.
     async frameAt(path) {
         try {
-            const results = await chrome.scripting.executeScript({
-                target: {tabId: this.tabId, allFrames: true},
-                func: framePath,
-            });
+            const target = {tabId: this.tabId, allFrames: true};
+            await chrome.scripting.executeScript({target, files: [ANSWERER_FILE]});
+            const results = await chrome.scripting.executeScript({target, func: framePath});
             const found = results.find((r) => sameJson(r.result, path));
             return found?.frameId;
         } catch {
@@ -212,11 +236,7 @@ class Session {
     async injectAnswerer() {
         let text = 'the page did not run it';
         try {
-            const [result] = await chrome.scripting.executeScript({
-                target: {tabId: this.tabId, frameIds: [this.frameId]},
-                func: answerPage,
-                args: [this.id],
-            });
+            const [result] = await this.answerIn(this.frameId, 1);
             if (result?.result === true)
                 return; // the page's port arrives in onConnect
             text = result?.error?.message ?? text;

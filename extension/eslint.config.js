@@ -29,6 +29,11 @@ export default [
         },
     },
     {
+        // Put into pages as a classic script (and compiled into larkspool-save).
+        files: ['answerer.js'],
+        languageOptions: {sourceType: 'script'},
+    },
+    {
         // Node runs this file itself.
         files: ['eslint.config.js'],
         languageOptions: {globals: globals.node},

@@ -1,5 +1,6 @@
 #include "browser/DevToolsBrowser.h"
 
+#include "browser/AnswererScript.h"
 #include "browser/DevToolsConnection.h"
 #include "browser/DevToolsPage.h"
 #include "browser/LivePageObject.h"
@@ -20,118 +21,27 @@ using Milliseconds = DevToolsConnection::Milliseconds;
 constexpr const char* DefaultChromium = "/usr/lib/chromium/chromium";
 
 // Runs in the page with `this` the object a handle stands for, for every
-// Get ("get"), Call ("call") and Put ("put"). Failures of our own are thrown
-// as "larkspool:KIND:TEXT" strings, which arrive as plain values.
-constexpr const char* MemberFunction = R"js(function (op, name) {
-    'use strict';
-    const args = Array.prototype.slice.call(arguments, 2);
-    const target = this;
-    const fail = (kind, text) => { throw 'larkspool:' + kind + ':' + (text || ''); };
-    const lower = s => String(s).replace(/[A-Z]/g, c => String.fromCharCode(c.charCodeAt(0) + 32));
-    const isRefusal = e => e !== null && typeof e === 'object' && e.name === 'SecurityError';
-    const probe = f => { try { return f(); } catch (e) { return false; } };
-    const key = lower(name);
+// Get ("get"), Call ("call") and Put ("put"), through the answerer the
+// extension ships (AnswererScript). Its failures are thrown as
+// "larkspool:KIND:TEXT" strings, which arrive as plain values; "install"
+// means the answerer is not in this context yet.
+constexpr const char* CallInstalled = R"js(function (op, name, ...args) {
+    const answerer = globalThis[Symbol.for('larkspool.answerer')];
+    if (answerer === undefined)
+        throw 'larkspool:install:';
     try {
-        // Chromium's frames collection is the window itself, without item().
-        if (key === 'item' && probe(() => target.window === target)) {
-            if (op === 'put')
-                fail('readonly');
-            const index = args[0];
-            if (args.length !== 1 || !Number.isInteger(index))
-                fail('args', 'takes one integer argument');
-            if (index < 0 || index >= target.length)
-                fail('args', 'index ' + index + ' is out of range (0 to ' + (target.length - 1) + ')');
-            return target[index];
-        }
-        // document.selection is gone; its text range is the window's selection.
-        if (key === 'selection' && op !== 'put' && probe(() => target.nodeType === 9)) {
-            const view = target.defaultView;
-            class TextRange { constructor(text) { this.text = text; } }
-            class TextSelection {
-                createRange() {
-                    const s = view ? view.getSelection() : null;
-                    return new TextRange(s ? s.toString() : '');
-                }
-            }
-            return new TextSelection();
-        }
-        // A frame of another origin whose own context could not be reached
-        // still tells its address: the one its element in this page holds.
-        if (key === 'location' && op !== 'put' && target !== window &&
-            probe(() => target.window === target) &&
-            !probe(() => typeof target.location.href === 'string')) {
-            for (const e of document.querySelectorAll('iframe, frame'))
-                if (e.contentWindow === target) {
-                    class Location { constructor(href) { this.href = href; } }
-                    return new Location(e.src);
-                }
-        }
-        // The exact name first; a cross-origin window refuses most names
-        // outright but still lists the few it offers.
-        let real, refused = false;
-        try {
-            if (name in target)
-                real = name;
-        } catch (e) {
-            if (!isRefusal(e))
-                throw e;
-            refused = true;
-        }
-        // Otherwise the first match ignoring case, but a window's interface
-        // objects (Document, Location) give way to its members of the same
-        // name (document, location).
-        if (real === undefined) {
-            let capital;
-            search: for (let o = target; o !== null && o !== undefined; o = Object.getPrototypeOf(o)) {
-                for (const k of Object.getOwnPropertyNames(o)) {
-                    if (lower(k) !== key)
-                        continue;
-                    if (!/^[A-Z]/.test(k)) {
-                        real = k;
-                        break search;
-                    }
-                    if (capital === undefined)
-                        capital = k;
-                }
-            }
-            if (real === undefined)
-                real = capital;
-        }
-        if (real === undefined)
-            fail(refused ? 'denied' : 'missing');
-        if (op === 'put') {
-            target[real] = args[0];
-            return undefined;
-        }
-        const value = target[real];
-        // typeof rather than a null test: document.all claims to be undefined.
-        if (typeof value === 'function')
-            return value.apply(target, args);
-        if (args.length > 0)
-            fail('args', 'is a property and takes no arguments');
-        return value;
+        return answerer.invoke(this, op, name, args);
     } catch (e) {
-        if (isRefusal(e))
-            fail('denied');
-        throw e;
+        const failure = answerer.failure(e);
+        throw 'larkspool:' + failure.kind + ':' + failure.text;
     }
 })js";
 
-// The member function is installed once in each JavaScript context (a page,
-// a frame) under a symbol page scripts do not use; a call then sends only
-// this short caller instead of the whole function.
-constexpr const char* CallInstalled = R"js(function () {
-    const f = globalThis[Symbol.for('larkspool.member')];
-    if (typeof f !== 'function')
-        throw 'larkspool:install:';
-    return f.apply(this, arguments);
-})js";
-
+// The answerer is run once in each JavaScript context (a page, a frame); a
+// call then sends only the short caller instead of the whole script.
 const std::string& InstallingFunction() {
-    static const std::string text =
-        std::string("function () {\n    const f = ") + MemberFunction +
-        ";\n    Object.defineProperty(globalThis, Symbol.for('larkspool.member'), "
-        "{value: f, configurable: true});\n    return f.apply(this, arguments);\n}";
+    static const std::string text = "function () {\n" + std::string(AnswererScript) + "\nreturn (" +
+                                    CallInstalled + ").apply(this, arguments);\n}";
     return text;
 }
 

@@ -1,10 +1,9 @@
 #include "browser/ExtensionConnection.h"
 
+#include "browser/ExtensionProtocol.h"
 #include "browser/LivePageObject.h"
 #include "browser/NativeMessaging.h"
 #include "browser/PageFailure.h"
-
-#include <cmath>
 
 namespace larkspool {
 
@@ -36,29 +35,6 @@ private:
     std::shared_ptr<ExtensionConnection> FConnection;
     std::int64_t FHandle;
 };
-
-json ToValue(const Variant& Value, const ExtensionConnection* Connection,
-             const std::string& ClassName, std::string_view Name) {
-    switch (Value.GetType()) {
-    case Variant::Type::Empty:
-        return {{"type", "undefined"}};
-    case Variant::Type::Null:
-        return {{"type", "null"}};
-    case Variant::Type::Boolean:
-        return {{"type", "boolean"}, {"value", Value.ToBoolean()}};
-    case Variant::Type::Integer:
-        return {{"type", "number"}, {"value", Value.ToInteger()}};
-    case Variant::Type::Text:
-        return {{"type", "string"}, {"value", Value.ToText()}};
-    case Variant::Type::Object:
-        break;
-    }
-    const auto* object = dynamic_cast<const ExtensionObject*>(Value.ToObject().get());
-    if (object == nullptr || object->Connection() != Connection)
-        throw DispatchError(MemberOf(ClassName, Name) +
-                            ": an object of another page cannot be passed to it");
-    return {{"type", "object"}, {"handle", object->Handle()}};
-}
 
 } // namespace
 
@@ -116,7 +92,7 @@ void ExtensionConnection::Send(const json& Message) {
 
 void ExtensionConnection::Release(std::int64_t Handle) {
     try {
-        Send({{"type", "release"}, {"handles", {Handle}}});
+        Send(ReleaseMessage({Handle}));
     } catch (const DispatchError&) {
         // Gone with the connection anyway.
     }
@@ -127,7 +103,13 @@ Variant ExtensionConnection::Call(const std::string& Op, std::int64_t Handle,
                                   const std::vector<Variant>& Args) {
     json args = json::array();
     for (const Variant& arg : Args)
-        args.push_back(ToValue(arg, this, ClassName, Name));
+        args.push_back(EncodeValue(arg, [&](const DispatchPtr& Object) {
+            const auto* object = dynamic_cast<const ExtensionObject*>(Object.get());
+            if (object == nullptr || object->Connection() != this)
+                throw DispatchError(MemberOf(ClassName, Name) +
+                                    ": an object of another page cannot be passed to it");
+            return object->Handle();
+        }));
     std::int64_t id;
     {
         std::lock_guard lock(FLock);
@@ -135,12 +117,7 @@ Variant ExtensionConnection::Call(const std::string& Op, std::int64_t Handle,
         FWaiting.insert(id);
     }
     try {
-        Send({{"type", "call"},
-              {"id", id},
-              {"op", Op},
-              {"handle", Handle},
-              {"name", std::string(Name)},
-              {"args", std::move(args)}});
+        Send(CallMessage({id, Op, Handle, std::string(Name), std::move(args)}));
     } catch (const DispatchError& e) {
         std::lock_guard lock(FLock);
         FWaiting.erase(id);
@@ -162,36 +139,18 @@ Variant ExtensionConnection::Call(const std::string& Op, std::int64_t Handle,
                                 std::to_string(CallTimeout.count() / 1000) + " s");
         }
     }
-    if (const auto error = reply.find("error"); error != reply.end() && error->is_object())
-        throw PageFailure(error->value("kind", "other"), error->value("text", ""), ClassName, Name);
-    return FromValue(reply.value("value", json::object()));
+    const std::optional<CallReply> answer = ReadReply(reply);
+    if (!answer)
+        throw DispatchError(MemberOf(ClassName, Name) + ": the browser's reply cannot be read");
+    if (answer->Error)
+        throw PageFailure(answer->Error->Kind, answer->Error->Text, ClassName, Name);
+    return FromValue(answer->Value);
 }
 
 Variant ExtensionConnection::FromValue(const json& Value) {
-    const std::string type = Value.is_object() ? Value.value("type", "undefined") : "undefined";
-    const json value = Value.is_object() ? Value.value("value", json()) : json();
-    if (type == "null")
-        return Variant::Null();
-    if (type == "boolean" && value.is_boolean())
-        return Variant(value.get<bool>());
-    if (type == "string" && value.is_string())
-        return Variant(value.get<std::string>());
-    if (type == "number") {
-        if (value.is_number_integer())
-            return Variant(value.get<std::int64_t>());
-        if (value.is_number_float()) {
-            const double d = value.get<double>();
-            if (std::trunc(d) == d && std::fabs(d) < 9.2e18)
-                return Variant(static_cast<std::int64_t>(d));
-            return Variant(value.dump());
-        }
-        return Variant(Value.value("text", ""));
-    }
-    if (type == "object" && Value.contains("handle") && Value["handle"].is_number_integer())
-        return std::make_shared<ExtensionObject>(shared_from_this(),
-                                                 Value["handle"].get<std::int64_t>(),
-                                                 Value.value("class", "Object"));
-    return Variant();
+    return DecodeValue(Value, [this](std::int64_t Handle, const std::string& ClassName) {
+        return Variant(std::make_shared<ExtensionObject>(shared_from_this(), Handle, ClassName));
+    });
 }
 
 void ExtensionConnection::ReadLoop() {

@@ -4,6 +4,7 @@
 // connection, and the question when the window closes too early.
 #include "app/NativeHost.h"
 #include "app/TypeLibrary.h"
+#include "browser/ExtensionProtocol.h"
 #include "browser/MemoryObjects.h"
 #include "browser/NativeMessaging.h"
 #include "platform/AtomicFile.h"
@@ -89,64 +90,46 @@ public:
     int HostIn = -1, HostOut = -1;
 
 private:
+    // Objects handed out get the next handle, as the page's table does.
     json Encode(const Variant& Value) {
-        switch (Value.GetType()) {
-        case Variant::Type::Empty:
-            return {{"type", "undefined"}};
-        case Variant::Type::Null:
-            return {{"type", "null"}};
-        case Variant::Type::Boolean:
-            return {{"type", "boolean"}, {"value", Value.ToBoolean()}};
-        case Variant::Type::Integer:
-            return {{"type", "number"}, {"value", Value.ToInteger()}};
-        case Variant::Type::Text:
-            return {{"type", "string"}, {"value", Value.ToText()}};
-        case Variant::Type::Object:
-            break;
-        }
-        const std::int64_t handle = FNext++;
-        Handles[handle] = Value;
-        return {{"type", "object"}, {"handle", handle}, {"class", Value.ToObject()->ClassName()}};
+        return EncodeValue(Value, [this](const DispatchPtr& Object) {
+            const std::int64_t handle = FNext++;
+            Handles[handle] = Variant(Object);
+            return handle;
+        });
     }
 
     Variant Decode(const json& Value) {
-        const std::string type = Value.value("type", "");
-        if (type == "string")
-            return Variant(Value["value"].get<std::string>());
-        if (type == "number")
-            return Variant(Value["value"].get<std::int64_t>());
-        if (type == "boolean")
-            return Variant(Value["value"].get<bool>());
-        if (type == "object")
-            return Handles.at(Value["handle"].get<std::int64_t>());
-        return type == "null" ? Variant::Null() : Variant();
+        return DecodeValue(
+            Value, [this](std::int64_t Handle, const std::string&) { return Handles.at(Handle); });
     }
 
     void Answer() {
         while (std::optional<json> message = ReadNativeMessage(FromHost)) {
-            if (message->value("type", "") != "call") {
+            const std::optional<CallRequest> call = ReadCall(*message);
+            if (!call) {
                 std::lock_guard lock(FLock);
                 FReceived.push_back(*message);
                 continue;
             }
-            json reply = {{"type", "reply"}, {"id", (*message)["id"]}};
+            CallReply reply;
+            reply.Id = call->Id;
             try {
-                const Variant target = Handles.at((*message)["handle"].get<std::int64_t>());
-                const std::string op = (*message)["op"], name = (*message)["name"];
+                const Variant target = Handles.at(call->Handle);
                 std::vector<Variant> args;
-                for (const json& a : (*message)["args"])
+                for (const json& a : call->Args)
                     args.push_back(Decode(a));
-                if (op == "get")
-                    reply["value"] = Encode(target.Get(name));
-                else if (op == "call")
-                    reply["value"] = Encode(target.ToObject()->Call(name, args));
+                if (call->Op == "get")
+                    reply.Value = Encode(target.Get(call->Name));
+                else if (call->Op == "call")
+                    reply.Value = Encode(target.ToObject()->Call(call->Name, args));
                 else
-                    target.Put(name, args.at(0)), reply["value"] = Encode(Variant());
+                    target.Put(call->Name, args.at(0)), reply.Value = Encode(Variant());
             } catch (const std::exception& e) {
-                reply["error"] = {{"kind", "other"}, {"text", e.what()}};
+                reply.Error = PageError{"other", e.what()};
             }
             if (ToHost >= 0)
-                WriteNativeMessage(ToHost, reply);
+                WriteNativeMessage(ToHost, ReplyMessage(reply));
         }
     }
 
@@ -223,6 +206,7 @@ private slots:
         QCOMPARE(FForm->windowTitle(), QString("Larkspool: Start"));
         // Objects the program let go of are released in the page.
         QTRY_VERIFY(!FExtension->Received("release").empty());
+        QVERIFY(!ReadRelease(FExtension->Received("release")[0]).empty());
 
         FExtension->Start();
         QTRY_COMPARE(FExtension->Received("started").size(), std::size_t(2));

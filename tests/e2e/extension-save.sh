@@ -5,11 +5,14 @@
 # button is pressed; the program starts (its windows under Xvfb), Start fills
 # the link window with the selected rows checked; Alt+S saves through the
 # progress window; then the saved folder, the browser's download of the file
-# left to it, and the end of the extension's session are checked.
+# left to it, and the end of the extension's session are checked. Last, a
+# probe in the program's place runs the page rules the DevTools tests run
+# (tests/support/BridgeChecks.h) through the extension's bridge.
 #   extension-save.sh SESSION_EXECUTABLE LARKSPOOL SERVER_EXECUTABLE SITE_FOLDER EXTENSION_DIR SCREENS
+#       PROBE
 set -euo pipefail
 source "$(dirname "$0")/windows.sh"
-session_bin=$1 app=$2 server_bin=$3 site=$4 extension=$5 screens=$6
+session_bin=$1 app=$2 server_bin=$3 site=$4 extension=$5 screens=$6 probe=$7
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
 server="" xvfb="" driver=""
 cleanup() {
@@ -113,4 +116,23 @@ for f in INDEX.HTML other.html print.css heron.svg; do
   [ -s "$inline/$f" ] || fail "inline frame: $f was not saved"
 done
 grep -q 'Served from another site' "$inline/other.html" || fail "inline frame: other.html holds something else"
+# The page rules through the extension: the probe answers as the program
+# would and writes what it found; the browser's side then ends cleanly.
+rm -f "$work/done" "$work/probe.txt"
+LARKSPOOL_PROBE_OUT="$work/probe.txt" "$session_bin" "$extension" "$probe" "${url}menu.html" \
+  "$work/registry.reg" "$work/downloads4" "$work/done" 0 >"$work/driver.txt" 2>&1 &
+driver=$!
+for _ in $(seq 600); do
+  grep -q "^end:" "$work/probe.txt" 2>/dev/null && break
+  kill -0 "$driver" 2>/dev/null || break
+  sleep 0.1
+done
+touch "$work/done"
+code=0; wait "$driver" || code=$?
+driver=""
+[ -s "$work/probe.txt" ] || fail "probe: the extension never started it"
+cat "$work/probe.txt"
+grep -q "^selection: Birds of the marsh" "$work/probe.txt" || fail "probe: the selection shim"
+grep -q "^end: 0 broken$" "$work/probe.txt" || fail "probe: the extension's bridge broke page rules"
+[ "$code" -eq 0 ] || fail "probe: the browser's side reported a problem"
 echo "1 passed, 0 failed"
