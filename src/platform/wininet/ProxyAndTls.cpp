@@ -1,6 +1,7 @@
 #include "platform/wininet/ProxyAndTls.h"
 
 #include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 namespace larkspool::wininet {
 

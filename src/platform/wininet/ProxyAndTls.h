@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include <curl/curl.h>
-#include <openssl/x509_vfy.h>
+#include <openssl/types.h>
 
 namespace larkspool::wininet {
 
