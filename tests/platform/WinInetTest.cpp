@@ -239,6 +239,36 @@ TEST_F(WinInetTest, RedirectsAreFollowedAndReportedHopByHop) {
     EXPECT_EQ(events.Texts(INTERNET_STATUS_REDIRECT).size() - before, 10u);
 }
 
+TEST_F(WinInetTest, RedirectsKeepOrDropTheBodyByTheirCode) {
+    LocalServer& server = Serve([](httplib::Server& Routes) {
+        for (int code : {301, 303, 307}) {
+            Routes.Post("/moved/" + std::to_string(code),
+                        [code](const httplib::Request&, httplib::Response& Response) {
+                            Response.status = code;
+                            Response.set_header("Location", "/echo");
+                        });
+        }
+    });
+    HINTERNET internet = Open();
+    auto post = [&](int Code) {
+        std::string path = "/moved/" + std::to_string(Code);
+        HINTERNET r = Request(internet, server.Port(), path.c_str(), 0, "127.0.0.1", "POST");
+        EXPECT_TRUE(Send(r, "", "abc").dwResult);
+        std::string echo = ReadAll(r);
+        InternetCloseHandle(r);
+        return echo;
+    };
+    for (int code : {301, 303}) {
+        std::string echo = post(code);
+        EXPECT_THAT(echo, StartsWith("GET\n")) << code;
+        EXPECT_THAT(echo, Not(HasSubstr("abc"))) << code;
+    }
+    std::string kept = post(307);
+    EXPECT_THAT(kept, StartsWith("POST\n"));
+    EXPECT_THAT(kept, HasSubstr("Content-Length: 3\n"));
+    EXPECT_EQ(kept.substr(kept.size() - 5), "\n\nabc");
+}
+
 TEST_F(WinInetTest, BodyAndHeadersGoWithAnyVerb) {
     RawServer raw([](const std::string&) {
         return std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");

@@ -12,10 +12,11 @@
 //   RFC 1738 calls unsafe (space, < > " { } | \ ^ `), control characters and
 //   bytes outside ASCII, but never "%", so escapes already present survive.
 
-#include "platform/AsciiText.h"
-#include "platform/wininet/WinInet.h"
+#include "platform/wininet/UrlParts.h"
 
+#include "platform/AsciiText.h"
 #include "platform/UrlText.h"
+#include "platform/wininet/WinInet.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,6 +24,21 @@
 #include <string_view>
 
 namespace larkspool {
+
+INTERNET_PORT DefaultPort(INTERNET_SCHEME Scheme) {
+    switch (Scheme) {
+    case INTERNET_SCHEME_HTTP:
+        return INTERNET_DEFAULT_HTTP_PORT;
+    case INTERNET_SCHEME_HTTPS:
+        return INTERNET_DEFAULT_HTTPS_PORT;
+    case INTERNET_SCHEME_FTP:
+        return 21;
+    case INTERNET_SCHEME_GOPHER:
+        return 70;
+    default:
+        return 0;
+    }
+}
 
 namespace {
 
@@ -49,21 +65,6 @@ INTERNET_SCHEME SchemeNumber(std::string_view Scheme) {
     if (EqualsNoCase(Scheme, "file"))
         return INTERNET_SCHEME_FILE;
     return INTERNET_SCHEME_UNKNOWN;
-}
-
-INTERNET_PORT DefaultPort(INTERNET_SCHEME Scheme) {
-    switch (Scheme) {
-    case INTERNET_SCHEME_HTTP:
-        return INTERNET_DEFAULT_HTTP_PORT;
-    case INTERNET_SCHEME_HTTPS:
-        return INTERNET_DEFAULT_HTTPS_PORT;
-    case INTERNET_SCHEME_FTP:
-        return 21;
-    case INTERNET_SCHEME_GOPHER:
-        return 70;
-    default:
-        return 0;
-    }
 }
 
 // Schemes that name a server, so their URLs are useless without a host.

@@ -34,6 +34,8 @@
 //   ERROR_INTERNET_SEC_INVALID_CERT. Options for a connection set on a
 //   request apply to its connection; there are no send or receive timeouts.
 
+#include "platform/wininet/ByteQueue.h"
+#include "platform/wininet/ProxyAndTls.h"
 #include "platform/wininet/WinInet.h"
 
 #include <atomic>
@@ -43,9 +45,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -61,25 +61,6 @@ constexpr BOOL TRUE = 1;
 // paused there and resumed once the reader has drained it below ResumeBelow.
 constexpr std::size_t PauseAbove = 1 << 20;
 constexpr std::size_t ResumeBelow = 256 << 10;
-
-// Received body bytes waiting for InternetReadFile: a ring that grows only
-// when a write does not fit, so steady reading copies each byte in and out
-// once and touches the same memory over and over.
-class ByteQueue {
-public:
-    std::size_t Size() const { return Count; }
-    void Append(const char* Bytes, std::size_t Size);
-    std::size_t Take(char* Out, std::size_t Size);
-    void Clear() { Head = Count = 0; }
-
-private:
-    std::vector<char> Ring;
-    std::size_t Head = 0, Count = 0;
-};
-
-// The value of a header in a response head (status line first, CR LF lines):
-// the Index-th line named Name, compared without case.
-std::optional<std::string> FindHeader(std::string_view Head, std::string_view Name, DWORD Index);
 
 enum class HandleKind { Internet, Connection, Request };
 
@@ -100,8 +81,7 @@ struct InternetObject : HandleObject {
 
     std::string Agent;
     DWORD AccessType = INTERNET_OPEN_TYPE_PRECONFIG;
-    std::string HttpProxy;  // for INTERNET_OPEN_TYPE_PROXY; empty: go direct
-    std::string HttpsProxy; // the same for https addresses
+    ProxyList Proxies; // for INTERNET_OPEN_TYPE_PROXY
     bool Async = false;
     std::string CaFile; // empty: the system's trust store
     std::atomic<DWORD> ConnectTimeout{60000};
@@ -169,8 +149,21 @@ struct RequestObject : HandleObject {
     bool Transferring = false;
 };
 
+// What the engine reports to a request's status callback.
+struct Notice {
+    enum class Payload { None, Text, Number, Result };
+    Notice(std::shared_ptr<RequestObject> R, std::uint64_t G, DWORD S, Payload K = Payload::None)
+        : Request(std::move(R)), Generation(G), Status(S), Kind(K) {}
+    std::shared_ptr<RequestObject> Request;
+    std::uint64_t Generation = 0;
+    DWORD Status = 0;
+    Payload Kind = Payload::None;
+    std::string Text;
+    DWORD Number = 0;
+    INTERNET_ASYNC_RESULT Result{};
+};
+
 struct Transfer;
-struct Notice;
 
 class Engine {
 public:

@@ -1,6 +1,8 @@
 // The WinInet functions of the layer, over the engine. Every failing call
 // sets the thread's last error.
 
+#include "platform/wininet/ProxyAndTls.h"
+#include "platform/wininet/ResponseHead.h"
 #include "platform/wininet/TrustedCa.h"
 #include "platform/wininet/WinInet.h"
 #include "platform/wininet/WinInetEngine.h"
@@ -64,34 +66,6 @@ template <class T> std::shared_ptr<T> Lookup(HINTERNET Handle, HandleKind Kind) 
     return std::static_pointer_cast<T>(object);
 }
 
-// WinInet's proxy list: entries separated by blanks or semicolons, each
-// "host:port", "scheme://host:port" or "http=..." / "https=..." for one kind
-// of address only.
-void ParseProxyList(std::string_view List, InternetObject& Internet) {
-    auto normal = [](std::string_view entry) {
-        std::string text(entry);
-        return text.find("://") == std::string::npos ? "http://" + text : text;
-    };
-    while (!List.empty()) {
-        std::size_t end = List.find_first_of(" ;");
-        std::string_view entry = List.substr(0, end);
-        List.remove_prefix(end == std::string_view::npos ? List.size() : end + 1);
-        if (entry.empty())
-            continue;
-        std::size_t equals = entry.find('=');
-        if (equals == std::string_view::npos) {
-            if (Internet.HttpProxy.empty())
-                Internet.HttpProxy = normal(entry);
-            if (Internet.HttpsProxy.empty())
-                Internet.HttpsProxy = normal(entry);
-        } else if (entry.substr(0, equals) == "http") {
-            Internet.HttpProxy = normal(entry.substr(equals + 1));
-        } else if (entry.substr(0, equals) == "https") {
-            Internet.HttpsProxy = normal(entry.substr(equals + 1));
-        }
-    }
-}
-
 // Waits for the operation of a synchronous call to complete (its notices are
 // delivered by then).
 BOOL WaitForCompletion(RequestObject& Request, std::uint64_t Generation) {
@@ -147,7 +121,7 @@ HINTERNET InternetOpenA(const char* Agent, DWORD AccessType, const char* Proxy, 
             return nullptr;
         }
         internet->AccessType = INTERNET_OPEN_TYPE_PROXY;
-        ParseProxyList(Proxy, *internet);
+        internet->Proxies = wininet::ParseProxyList(Proxy);
         break;
     default:
         SetLastError(ERROR_INVALID_PARAMETER);
