@@ -757,8 +757,17 @@ void TAdvHttp::CheckResult(bool Ok) {
 
 void TAdvHttp::SetError(DWORD Code) {
     LastError = Code;
-    if (Code != 0 && Code != ERROR_IO_PENDING)
-        CallEvent(OnError, Current());
+    if (Code == 0 || Code == ERROR_IO_PENDING || !OnError)
+        return;
+    // Raised on the engine's thread, the event runs later on the main thread,
+    // after the caller may have set LastError to its own ERROR_IO_PENDING: the
+    // handler must still read the code it was raised with.
+    CallEvent(
+        [this, Code](TAdvHttp& Sender) {
+            LastError = Code;
+            OnError(Sender);
+        },
+        Current());
 }
 
 std::string TAdvHttp::ErrorText(DWORD Code) {
