@@ -3,6 +3,8 @@
 #include "app/StartMode.h"
 #include "app/Registration.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -34,19 +36,17 @@ TEST(StartMode, SwitchesAndTheBrowsersStart) {
 class Registration : public ::testing::Test {
 protected:
     void SetUp() override {
-        char folder[] = "/tmp/larkspool-reg-XXXXXX";
-        Home = ::mkdtemp(folder);
         ::setenv("HOME", Home.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (Home + "/config").c_str(), 1);
     }
-    void TearDown() override { std::filesystem::remove_all(Home); }
 
     static nlohmann::json Read(const std::string& Path) {
         std::ifstream in(Path);
         return nlohmann::json::parse(in);
     }
 
-    std::string Home;
+    check::TempFolder HomeFolder{"larkspool-home"};
+    const std::string Home = HomeFolder.Path();
 };
 
 TEST_F(Registration, ManifestsAppearAndDisappear) {

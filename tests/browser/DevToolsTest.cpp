@@ -6,7 +6,9 @@
 #include "browser/DevToolsConnection.h"
 #include "browser/LinkCollection.h"
 #include "support/BridgeChecks.h"
+#include "support/ErrorOf.h"
 #include "support/LocalServer.h"
+#include "support/Wait.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -30,12 +32,7 @@ using ::testing::StartsWith;
 namespace {
 
 template <typename F> std::string ErrorOf(F Action) {
-    try {
-        Action();
-    } catch (const DispatchError& e) {
-        return e.what();
-    }
-    return "(no error)";
+    return check::ErrorOf<DispatchError>(Action);
 }
 
 // The smallest GIF there is, so pictures load instead of failing.
@@ -54,24 +51,24 @@ void Page(httplib::Server& S, const std::string& Path, const std::string& Html,
 // init); the kill signal takes a moment to arrive.
 int LiveMembersOfGroup(pid_t Group) {
     int live = 0;
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        live = 0;
-        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-            std::ifstream stat(entry.path() / "stat");
-            std::string line;
-            if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
-                continue;
-            // After "pid (name) ": state, ppid, pgrp.
-            std::istringstream fields(line.substr(line.rfind(')') + 2));
-            char state = 0;
-            long parent = 0, group = 0;
-            if (fields >> state >> parent >> group && group == Group && state != 'Z')
-                ++live;
-        }
-        if (live == 0)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    check::WaitFor(
+        [&] {
+            live = 0;
+            for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+                std::ifstream stat(entry.path() / "stat");
+                std::string line;
+                if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+                    continue;
+                // After "pid (name) ": state, ppid, pgrp.
+                std::istringstream fields(line.substr(line.rfind(')') + 2));
+                char state = 0;
+                long parent = 0, group = 0;
+                if (fields >> state >> parent >> group && group == Group && state != 'Z')
+                    ++live;
+            }
+            return live == 0;
+        },
+        std::chrono::seconds(2), std::chrono::milliseconds(10));
     return live;
 }
 
@@ -250,11 +247,13 @@ TEST_F(DevToolsTest, LoadingNavigationAndFailures) {
     const Variant w = Browser->Open(Site->Url("/left.htm"));
     w.Get("document").Get("location").Put("href", Site->Url("/right.htm"));
     std::string title;
-    for (int i = 0; i < 500 && title != "Right"; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        title = Browser->Evaluate(w, "document.readyState == 'complete' ? document.title : ''")
-                    .ToText();
-    }
+    check::WaitFor(
+        [&] {
+            title = Browser->Evaluate(w, "document.readyState == 'complete' ? document.title : ''")
+                        .ToText();
+            return title == "Right";
+        },
+        std::chrono::seconds(5), std::chrono::milliseconds(10));
     EXPECT_EQ(title, "Right");
 
     // Pages that do not load are errors naming the address and the reason.

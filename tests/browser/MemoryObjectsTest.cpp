@@ -1,10 +1,10 @@
 #include "browser/MemoryObjects.h"
 
+#include "support/ErrorOf.h"
+#include "support/TempFolder.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
 
 using namespace larkspool;
 using ::testing::AllOf;
@@ -13,12 +13,7 @@ using ::testing::HasSubstr;
 namespace {
 
 template <typename E = DispatchError, typename F> std::string ErrorOf(F Action) {
-    try {
-        Action();
-    } catch (const E& e) {
-        return e.what();
-    }
-    return "(no error)";
+    return check::ErrorOf<E>(Action);
 }
 
 const std::string TopUrl = "http://example.test/site/index.htm";
@@ -204,11 +199,10 @@ TEST(MemoryWindowJson, FixtureFileEqualsTheBuiltWindow) {
 }
 
 TEST(MemoryWindowJson, BadFixturesAreRefusedSayingWhere) {
+    const check::TempFolder folder{"larkspool-fixture"};
     const std::string path =
-        (std::filesystem::temp_directory_path() / "larkspool_broken_page.json").string();
-    std::ofstream(path) << "{\"url\": \"http://h/\",\n \"title\": }";
+        folder.Write("broken_page.json", "{\"url\": \"http://h/\",\n \"title\": }");
     const std::string error = ErrorOf<std::runtime_error>([&] { LoadMemoryWindow(path); });
-    std::filesystem::remove(path);
     EXPECT_THAT(error, AllOf(HasSubstr(path), HasSubstr("parse error"), HasSubstr("line 2")));
     EXPECT_THAT(ErrorOf<std::runtime_error>(
                     [] { MakeMemoryWindowFromJson(R"({"frames": [{"links": [{"href": 1}]}]})"); }),

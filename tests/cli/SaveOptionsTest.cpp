@@ -24,10 +24,7 @@ namespace {
 // The command line as main receives it, in a configuration folder of its own.
 class SaveOptionsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ::setenv("XDG_CONFIG_HOME", Root.c_str(), 1);
-        Settings = TSettings{};
-    }
+    void SetUp() override { Settings = TSettings{}; }
 
     int Parse(std::initializer_list<std::string> Arguments) {
         std::vector<std::string> args{"larkspool-save"};
@@ -40,10 +37,8 @@ protected:
 
     // The help text, with the settings loaded from Store (a .reg body).
     std::string Help(const std::string& Store) {
-        fs::create_directories(Root + "/larkspool");
-        std::ofstream(Root + "/larkspool/registry.reg", std::ios::binary)
-            << "[HKEY_CURRENT_USER\\SOFTWARE\\Vandrell\\Larkspool]\n"
-            << Store;
+        Config.Write(larkspool::check::ConfigFolder::Registry,
+                     "[HKEY_CURRENT_USER\\SOFTWARE\\Vandrell\\Larkspool]\n" + Store);
         LoadSettings();
         ::testing::internal::CaptureStdout();
         EXPECT_EQ(Parse({"--help"}), kExitSaved);
@@ -61,8 +56,8 @@ protected:
         return rows;
     }
 
-    larkspool::check::TempFolder Temp{"larkspool-cli"};
-    const std::string Root = Temp.Path();
+    larkspool::check::ConfigFolder Config;
+    const std::string Root = Config.Path();
     TSaveOptions Options;
 };
 

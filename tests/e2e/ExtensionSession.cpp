@@ -12,6 +12,8 @@
 //       [DOWNLOADS_WANTED]
 #include "browser/DevToolsBrowser.h"
 
+#include "support/Wait.h"
+
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -19,7 +21,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 
 using namespace larkspool;
 using nlohmann::json;
@@ -45,15 +46,8 @@ std::string FindTarget(DevToolsBrowser& Browser, const std::string& Type,
     return {};
 }
 
-template <typename Condition> bool WaitUntil(Condition Done, std::chrono::seconds Limit) {
-    const auto until = std::chrono::steady_clock::now() + Limit;
-    while (!Done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
+// Each ask is a round trip to the browser: not too often.
+constexpr std::chrono::milliseconds Poll(100);
 
 } // namespace
 
@@ -115,7 +109,7 @@ int main(int argc, char** argv) {
                 .value("result", json::object())
                 .value("value", json());
         };
-        const bool listening = WaitUntil(
+        const bool listening = check::WaitFor(
             [&] {
                 try {
                     if (session.empty()) {
@@ -134,7 +128,7 @@ int main(int argc, char** argv) {
                     return false;
                 }
             },
-            std::chrono::seconds(120));
+            std::chrono::seconds(120), Poll);
         if (!listening)
             throw std::runtime_error(
                 "the extension's service worker never listened for the button");
@@ -147,7 +141,7 @@ int main(int argc, char** argv) {
             throw std::runtime_error("the page's tab was not found");
         browser.Command("Target.activateTarget", {{"targetId", target}});
         std::string problem;
-        const bool triggered = WaitUntil(
+        const bool triggered = check::WaitFor(
             [&] {
                 try {
                     browser.Command("Extensions.triggerAction", {{"id", id}, {"targetId", tab}});
@@ -157,17 +151,18 @@ int main(int argc, char** argv) {
                     return false;
                 }
             },
-            std::chrono::seconds(10));
+            std::chrono::seconds(10), Poll);
         if (!triggered)
             throw std::runtime_error("the extension's button could not be pressed: " + problem);
         std::printf("triggered\n");
         // The press reached the extension: a save began.
-        if (!WaitUntil([&] { return evaluate("globalThis.larkspoolStartedSessions") == json(1); },
-                       std::chrono::seconds(30)))
+        if (!check::WaitFor(
+                [&] { return evaluate("globalThis.larkspoolStartedSessions") == json(1); },
+                std::chrono::seconds(30), Poll))
             throw std::runtime_error("the extension did not start a save for the button");
         std::printf("save started\n");
 
-        if (!WaitUntil([&] { return fs::exists(done); }, std::chrono::seconds(240)))
+        if (!check::WaitFor([&] { return fs::exists(done); }, std::chrono::seconds(240), Poll))
             throw std::runtime_error("the test never finished with the windows");
         int failures = 0;
         if (downloadsWanted > 0 &&
@@ -180,13 +175,13 @@ int main(int argc, char** argv) {
         // The program ends a moment after its windows close (longer under
         // the sanitizers); the session ends with it.
         std::string ended;
-        WaitUntil(
+        check::WaitFor(
             [&] {
                 ended = evaluate("JSON.stringify(globalThis.larkspoolEndedSessions)")
                             .get<std::string>();
                 return ended != "[]";
             },
-            std::chrono::seconds(30));
+            std::chrono::seconds(30), Poll);
         std::printf("extension sessions ended: %s\n", ended.c_str());
         if (ended != "[null]") {
             std::printf("FAIL: the extension's session did not end cleanly\n");

@@ -1,6 +1,7 @@
 #include "html/DocumentPages.h"
 
 #include "lister/ListerFixture.h"
+#include "support/ErrorOf.h"
 
 #include <gmock/gmock.h>
 
@@ -15,12 +16,7 @@ using larkspool::check::URLs;
 namespace {
 
 std::string ErrorOf(const std::function<void()>& Action) {
-    try {
-        Action();
-    } catch (const DispatchError& e) {
-        return e.what();
-    }
-    return "(no error)";
+    return check::ErrorOf<DispatchError>(Action);
 }
 
 } // namespace

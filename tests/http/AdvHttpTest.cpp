@@ -2,7 +2,8 @@
 // events delivered to a Qt main thread as in the program.
 #include "http/AdvHttp.h"
 
-#include "support/QtWait.h"
+#include "support/LocalServer.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -20,35 +21,15 @@
 #include <thread>
 
 using namespace larkspool;
+using larkspool::check::LocalServer;
 using larkspool::check::WaitFor;
 
 namespace {
 
 // Lets events that should not come have their chance to arrive.
-void Settle(int Milliseconds = 150) {
-    WaitFor([] { return false; }, Milliseconds);
+void Settle(std::chrono::milliseconds Time = std::chrono::milliseconds(150)) {
+    WaitFor([] { return false; }, Time);
 }
-
-class LocalServer {
-public:
-    LocalServer() {
-        Server.set_tcp_nodelay(true);
-        Port = Server.bind_to_any_port("127.0.0.1");
-        Thread = std::thread([this] { Server.listen_after_bind(); });
-        while (!Server.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ~LocalServer() {
-        Server.stop();
-        Thread.join();
-    }
-    std::string Url(const std::string& Path) const {
-        return "http://127.0.0.1:" + std::to_string(Port) + Path;
-    }
-    httplib::Server Server;
-    int Port = 0;
-    std::thread Thread;
-};
 
 struct Recorder {
     std::atomic<int> Complete{0}, Errors{0}, NeedAuth{0}, NeedProxyAuth{0}, Redirects{0}, Data{0};
@@ -87,15 +68,17 @@ protected:
         Http.DefaultUi = false;
         Events.Attach(Http);
     }
+    // Starts the server with the test's routes, before the standard ones.
+    void Serve(const LocalServer::Routes& Routes) { Web = std::make_unique<LocalServer>(Routes); }
     void Get(const std::string& Path) {
-        Http.SetURL(Web.Url(Path));
+        Http.SetURL(Web->Url(Path));
         ASSERT_TRUE(Http.Execute(false));
     }
     bool Finished() {
         return WaitFor([&] { return Events.Complete + Events.Errors > 0; });
     }
 
-    LocalServer Web;
+    std::unique_ptr<LocalServer> Web; // outlives Http, so its connections close first
     TAdvHttp Http;
     Recorder Events;
 };
@@ -174,8 +157,10 @@ TEST(AdvHttpFlags, RequestFlagsOfTheTwoStoredSets) {
 }
 
 TEST_F(AdvHttpTest, GetDeliversBodyAndHeadersOnTheMainThread) {
-    Web.Server.Get("/page", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(std::string("before\0after", 12), "text/html");
+    Serve([&](httplib::Server& s) {
+        s.Get("/page", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(std::string("before\0after", 12), "text/html");
+        });
     });
     Get("/page");
     ASSERT_TRUE(Finished());
@@ -193,10 +178,12 @@ TEST_F(AdvHttpTest, GetDeliversBodyAndHeadersOnTheMainThread) {
 
 // A head beyond the first buffer is read whole, not lost with the answer.
 TEST_F(AdvHttpTest, LargeHeadIsReadWhole) {
-    Web.Server.Get("/head", [](const httplib::Request&, httplib::Response& res) {
-        for (int i = 0; i < 3; ++i)
-            res.set_header("X-Filler-" + std::to_string(i), std::string(8000, 'f'));
-        res.set_content("body", "text/plain");
+    Serve([&](httplib::Server& s) {
+        s.Get("/head", [](const httplib::Request&, httplib::Response& res) {
+            for (int i = 0; i < 3; ++i)
+                res.set_header("X-Filler-" + std::to_string(i), std::string(8000, 'f'));
+            res.set_content("body", "text/plain");
+        });
     });
     Get("/head");
     ASSERT_TRUE(Finished());
@@ -209,11 +196,13 @@ TEST_F(AdvHttpTest, LargeHeadIsReadWhole) {
 
 TEST_F(AdvHttpTest, LargeAndEmptyBodies) {
     const std::string big(3 * 1024 * 1024 + 17, 'x');
-    Web.Server.Get("/big", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(big, "application/octet-stream");
-    });
-    Web.Server.Get("/empty", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("", "text/plain");
+    Serve([&](httplib::Server& s) {
+        s.Get("/big", [&](const httplib::Request&, httplib::Response& res) {
+            res.set_content(big, "application/octet-stream");
+        });
+        s.Get("/empty", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("", "text/plain");
+        });
     });
     Get("/big");
     ASSERT_TRUE(Finished());
@@ -231,8 +220,10 @@ TEST_F(AdvHttpTest, LargeAndEmptyBodies) {
 // arrive before the reader asks for them.
 TEST_F(AdvHttpTest, ProgressEventsCountEveryByteBeforeCompletion) {
     const std::string body(20000, 'y');
-    Web.Server.Get("/small", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(body, "image/png");
+    Serve([&](httplib::Server& s) {
+        s.Get("/small", [&](const httplib::Request&, httplib::Response& res) {
+            res.set_content(body, "image/png");
+        });
     });
     std::int64_t reported = 0, reportedAtCompletion = -1;
     Http.OnResponseReceived = [&](TAdvHttp& h) { reported += h.BytesReceived; };
@@ -255,12 +246,14 @@ TEST_F(AdvHttpTest, ProgressEventsCountEveryByteBeforeCompletion) {
 
 TEST_F(AdvHttpTest, HeadersAcceptTypesBodyAndAgentAsSent) {
     std::string accept, custom, agent, body;
-    Web.Server.Get("/echo", [&](const httplib::Request& req, httplib::Response& res) {
-        accept = req.get_header_value("Accept");
-        custom = req.get_header_value("X-Test");
-        agent = req.get_header_value("User-Agent");
-        body = req.get_header_value("Content-Length");
-        res.set_content("ok", "text/plain");
+    Serve([&](httplib::Server& s) {
+        s.Get("/echo", [&](const httplib::Request& req, httplib::Response& res) {
+            accept = req.get_header_value("Accept");
+            custom = req.get_header_value("X-Test");
+            agent = req.get_header_value("User-Agent");
+            body = req.get_header_value("Content-Length");
+            res.set_content("ok", "text/plain");
+        });
     });
     Http.SetRequestHeaders({"X-Test: one"});
     Http.SetAcceptTypes({"text/html", "", "image/png"});
@@ -288,10 +281,12 @@ TEST_F(AdvHttpTest, HeadersAcceptTypesBodyAndAgentAsSent) {
 
 TEST_F(AdvHttpTest, RefusedAuthenticationIsRetriedThenCancelled) {
     std::atomic<int> requests{0};
-    Web.Server.Get("/locked", [&](const httplib::Request&, httplib::Response& res) {
-        ++requests;
-        res.status = 401;
-        res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
+    Serve([&](httplib::Server& s) {
+        s.Get("/locked", [&](const httplib::Request&, httplib::Response& res) {
+            ++requests;
+            res.status = 401;
+            res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
+        });
     });
     Http.OnNeedAuth = [&](TAdvHttp&) { ++Events.NeedAuth; };
     Get("/locked");
@@ -314,14 +309,16 @@ TEST_F(AdvHttpTest, RefusedAuthenticationIsRetriedThenCancelled) {
 }
 
 TEST_F(AdvHttpTest, CredentialsGivenByTheHandlerAnswerTheChallenge) {
-    Web.Server.Get("/locked", [&](const httplib::Request& req, httplib::Response& res) {
-        // "ann:secret"
-        if (req.get_header_value("Authorization") == "Basic YW5uOnNlY3JldA==") {
-            res.set_content("welcome", "text/plain");
-            return;
-        }
-        res.status = 401;
-        res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
+    Serve([&](httplib::Server& s) {
+        s.Get("/locked", [&](const httplib::Request& req, httplib::Response& res) {
+            // "ann:secret"
+            if (req.get_header_value("Authorization") == "Basic YW5uOnNlY3JldA==") {
+                res.set_content("welcome", "text/plain");
+                return;
+            }
+            res.status = 401;
+            res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
+        });
     });
     Http.OnNeedAuth = [&](TAdvHttp& h) {
         ++Events.NeedAuth;
@@ -337,10 +334,12 @@ TEST_F(AdvHttpTest, CredentialsGivenByTheHandlerAnswerTheChallenge) {
 
 TEST_F(AdvHttpTest, CancelledDialogEndsTheRequest) {
     std::atomic<int> requests{0};
-    Web.Server.Get("/locked", [&](const httplib::Request&, httplib::Response& res) {
-        ++requests;
-        res.status = 401;
-        res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
+    Serve([&](httplib::Server& s) {
+        s.Get("/locked", [&](const httplib::Request&, httplib::Response& res) {
+            ++requests;
+            res.status = 401;
+            res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
+        });
     });
     Http.DefaultUi = true; // no prompt is registered: the dialog answers cancelled
     Get("/locked");
@@ -353,12 +352,14 @@ TEST_F(AdvHttpTest, CancelledDialogEndsTheRequest) {
 
 TEST_F(AdvHttpTest, ProxyRefusalIsRetriedThenCancelled) {
     std::atomic<int> requests{0};
-    Web.Server.Get(".*", [&](const httplib::Request&, httplib::Response& res) {
-        ++requests;
-        res.status = 407;
-        res.set_header("Proxy-Authenticate", "Basic realm=\"proxy\"");
+    Serve([&](httplib::Server& s) {
+        s.Get(".*", [&](const httplib::Request&, httplib::Response& res) {
+            ++requests;
+            res.status = 407;
+            res.set_header("Proxy-Authenticate", "Basic realm=\"proxy\"");
+        });
     });
-    Http.SetProxy("127.0.0.1:" + std::to_string(Web.Port));
+    Http.SetProxy("127.0.0.1:" + std::to_string(Web->Port()));
     Http.OnNeedProxyAuth = [&](TAdvHttp&) { ++Events.NeedProxyAuth; };
     Http.SetURL("http://site.test/page.htm");
     ASSERT_TRUE(Http.Execute(false));
@@ -370,26 +371,24 @@ TEST_F(AdvHttpTest, ProxyRefusalIsRetriedThenCancelled) {
 }
 
 TEST_F(AdvHttpTest, RedirectIsReportedWhileUrlStays) {
-    Web.Server.Get("/old", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_redirect(Web.Url("/new"));
-    });
-    Web.Server.Get("/new", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("moved here", "text/plain");
+    Serve([&](httplib::Server& s) {
+        s.Get("/old", [&](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect(Web->Url("/new"));
+        });
+        s.Get("/new", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("moved here", "text/plain");
+        });
     });
     Get("/old");
     ASSERT_TRUE(Finished());
     EXPECT_EQ(Events.Redirects, 1);
-    EXPECT_EQ(Events.Redirect, Web.Url("/new"));
-    EXPECT_EQ(Http.URL(), Web.Url("/old"));
+    EXPECT_EQ(Events.Redirect, Web->Url("/new"));
+    EXPECT_EQ(Http.URL(), Web->Url("/old"));
     EXPECT_EQ(Http.Text(), "moved here");
 }
 
 TEST_F(AdvHttpTest, RefusedConnectionIsAnErrorWithoutCompletion) {
-    const int port = Web.Port;
-    Web.Server.stop();
-    Web.Thread.join();
-    Web.Thread = std::thread([] {});
-    Http.SetURL("http://127.0.0.1:" + std::to_string(port) + "/x");
+    Http.SetURL("http://127.0.0.1:" + std::to_string(check::UnusedPort()) + "/x");
     EXPECT_TRUE(Http.Execute(false));
     ASSERT_TRUE(Finished());
     Settle();
@@ -400,20 +399,22 @@ TEST_F(AdvHttpTest, RefusedConnectionIsAnErrorWithoutCompletion) {
 TEST_F(AdvHttpTest, AbortMidBodyStopsEventsAndTheNextRequestRuns) {
     // The server's threads may outlive this test's frame: share the flag.
     const auto release = std::make_shared<std::atomic<bool>>(false);
-    Web.Server.Get("/slow", [release](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider(
-            "application/octet-stream", [release](size_t offset, httplib::DataSink& sink) {
-                if (offset > 0)
-                    while (!*release)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                sink.write(std::string(1000, 'a').data(), 1000);
-                if (offset > 0)
-                    sink.done();
-                return true;
-            });
-    });
-    Web.Server.Get("/quick", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("quick", "text/plain");
+    Serve([&](httplib::Server& s) {
+        s.Get("/slow", [release](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider(
+                "application/octet-stream", [release](size_t offset, httplib::DataSink& sink) {
+                    if (offset > 0)
+                        while (!*release)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    sink.write(std::string(1000, 'a').data(), 1000);
+                    if (offset > 0)
+                        sink.done();
+                    return true;
+                });
+        });
+        s.Get("/quick", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("quick", "text/plain");
+        });
     });
     Http.OnDataAvailable = [&](TAdvHttp&) { ++Events.Data; };
     Get("/slow");
@@ -431,8 +432,10 @@ TEST_F(AdvHttpTest, AbortMidBodyStopsEventsAndTheNextRequestRuns) {
 
 TEST_F(AdvHttpTest, HandlerExceptionReachesTheWorkerAndEndsTheRead) {
     const std::string big(2 * 1024 * 1024, 'b');
-    Web.Server.Get("/big", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(big, "application/octet-stream");
+    Serve([&](httplib::Server& s) {
+        s.Get("/big", [&](const httplib::Request&, httplib::Response& res) {
+            res.set_content(big, "application/octet-stream");
+        });
     });
     Http.OnDataAvailable = [](TAdvHttp&) { throw std::runtime_error("stop reading"); };
     Get("/big");
@@ -443,8 +446,10 @@ TEST_F(AdvHttpTest, HandlerExceptionReachesTheWorkerAndEndsTheRead) {
 
 TEST_F(AdvHttpTest, ExecuteFromTheCompletionHandlerRunsTheNextRequest) {
     int served = 0;
-    Web.Server.Get("/n", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(std::to_string(++served), "text/plain");
+    Serve([&](httplib::Server& s) {
+        s.Get("/n", [&](const httplib::Request&, httplib::Response& res) {
+            res.set_content(std::to_string(++served), "text/plain");
+        });
     });
     std::vector<std::string> bodies;
     Http.OnRequestComplete = [&](TAdvHttp& h) {
@@ -460,13 +465,16 @@ TEST_F(AdvHttpTest, ExecuteFromTheCompletionHandlerRunsTheNextRequest) {
 
 TEST_F(AdvHttpTest, DestructionDuringARequestDeliversNothing) {
     const auto release = std::make_shared<std::atomic<bool>>(false);
-    Web.Server.Get("/stall", [release](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("text/plain", [release](size_t, httplib::DataSink& sink) {
-            sink.write("x", 1);
-            while (!*release)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            sink.done();
-            return true;
+    Serve([&](httplib::Server& s) {
+        s.Get("/stall", [release](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider(
+                "text/plain", [release](size_t, httplib::DataSink& sink) {
+                    sink.write("x", 1);
+                    while (!*release)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    sink.done();
+                    return true;
+                });
         });
     });
     std::atomic<int> events{0};
@@ -475,7 +483,7 @@ TEST_F(AdvHttpTest, DestructionDuringARequestDeliversNothing) {
         http.DefaultUi = false;
         http.OnDataAvailable = [&](TAdvHttp&) { ++events; };
         http.OnRequestComplete = [&](TAdvHttp&) { events += 100; };
-        http.SetURL(Web.Url("/stall"));
+        http.SetURL(Web->Url("/stall"));
         http.Execute(false);
         ASSERT_TRUE(WaitFor([&] { return events > 0; }));
     }
@@ -484,10 +492,4 @@ TEST_F(AdvHttpTest, DestructionDuringARequestDeliversNothing) {
     Settle();
     EXPECT_EQ(events, seen);
     EXPECT_LT(seen, 100);
-}
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

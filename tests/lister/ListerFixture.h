@@ -8,11 +8,11 @@
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,14 +30,12 @@ inline std::vector<std::string> URLs(const std::vector<TListerItem>& List) {
 class ListerTest : public ::testing::Test {
 public:
     void SetUp() override {
-        char tmpl[] = "/tmp/larkspool-lister-XXXXXX";
-        Folder = ::mkdtemp(tmpl);
+        std::filesystem::create_directory(Folder);
         OutputFolder = Folder + "/";
         Settings = TSettings{};
         Page.Url = "http://site.test/docs/index.html";
         Page.Title = "Docs";
     }
-    void TearDown() override { std::filesystem::remove_all(Folder); }
 
     TLister& Make() {
         Lister = std::make_unique<TLister>(Variant(MakeMemoryWindow(Page)));
@@ -45,14 +43,14 @@ public:
     }
 
     void WriteFile(const std::string& Name, const std::string& Bytes) const {
-        std::ofstream(OutputFolder + Name, std::ios::binary) << Bytes;
+        Temp.Write("out/" + Name, Bytes);
     }
-    std::string ReadFile(const std::string& Name) const {
-        std::ifstream in(OutputFolder + Name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string ReadFile(const std::string& Name) const { return Temp.Read("out/" + Name); }
 
-    std::string Folder;
+    // The output folder is a subfolder, so that what a test puts beside it
+    // (Folder + "-outside.log") goes with it too.
+    TempFolder Temp{"larkspool-lister"};
+    const std::string Folder = Temp.File("out");
     MemoryPage Page;
     std::unique_ptr<TLister> Lister;
 };

@@ -1,5 +1,8 @@
 #include "platform/registry/RegistryStore.h"
 
+#include "support/ErrorOf.h"
+#include "support/TempFolder.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -27,40 +30,20 @@ const std::string Other = "[HKEY_CURRENT_USER\\SOFTWARE\\Other]\n";
 // Every test gets its own configuration folder, so the real one is never touched.
 class RegistryStore : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "larkspool-reg-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        Root = pattern;
-        ::setenv("XDG_CONFIG_HOME", Root.c_str(), 1);
-    }
-    void TearDown() override { fs::remove_all(Root); }
-
     std::string Folder() const { return Root + "/larkspool"; }
-    std::string File() const { return Folder() + "/registry.reg"; }
-    void Put(const std::string& Text) const {
-        fs::create_directories(Folder());
-        std::ofstream(File(), std::ios::binary) << Text;
-    }
-    std::string Content() const {
-        std::ifstream in(File(), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    std::string File() const { return Config.File(check::ConfigFolder::Registry); }
+    void Put(const std::string& Text) const { Config.Write(check::ConfigFolder::Registry, Text); }
+    std::string Content() const { return Config.Read(check::ConfigFolder::Registry); }
     static unsigned ModeOf(const std::string& Path) {
         return static_cast<unsigned>(fs::status(Path).permissions());
     }
 
-    std::string Root;
+    check::ConfigFolder Config;
+    const std::string Root = Config.Path();
 };
 
 std::string ErrorOf(const std::function<void()>& Action) {
-    try {
-        Action();
-    } catch (const RegistryError& e) {
-        return e.what();
-    } catch (const std::exception& e) {
-        return std::string("not a RegistryError: ") + e.what();
-    }
-    return "(no error)";
+    return check::ErrorOf<RegistryError>(Action);
 }
 
 // The error of Action while this process may write no file beyond Bytes: a

@@ -2,14 +2,15 @@
 // page read from an in-memory window and the Qt main loop of the program.
 #include "run/DownloadRun.h"
 
-#include "support/QtWait.h"
-
 #include "browser/MemoryObjects.h"
 #include "platform/wininet/TrustedCa.h"
-#include "support/LocalServer.h"
-#include "support/TestCertificates.h"
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
+
+#include "support/LocalServer.h"
+#include "support/TempFolder.h"
+#include "support/TestCertificates.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -113,9 +114,7 @@ void Routes(httplib::Server& s) {
 class DownloadRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/larkspool-run-XXXXXX";
-        Folder = ::mkdtemp(tmpl);
-        OutputFolder = Folder + "/";
+        OutputFolder = Output.Path() + "/";
         Settings = TSettings{};
         Settings.ShowPictures = true;
         Settings.Extensions = "zip";
@@ -127,7 +126,6 @@ protected:
                     "<a href=\"a.htm\">a</a> <a href=b.php>b</a> <a href=c.htm>c</a></body></html>";
         Page.Images = {Web.Url("/img/a.gif")};
     }
-    void TearDown() override { std::filesystem::remove_all(Folder); }
 
     // Runs a save of the page with the given links until the run closes.
     void Save(const std::vector<std::string>& Links,
@@ -149,10 +147,7 @@ protected:
     // Set before Save: what the run is told before it starts.
     std::function<void(TDownloadRun&)> Prepare;
     std::int64_t Received = 0; // by the last Save
-    std::string Read(const std::string& Name) const {
-        std::ifstream in(OutputFolder + Name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string Read(const std::string& Name) const { return Output.Read(Name); }
     int Requests(const std::string& Path) const {
         int n = 0;
         for (const auto& r : Web.Seen())
@@ -161,7 +156,7 @@ protected:
     }
 
     LocalServer Web{Routes};
-    std::string Folder;
+    check::TempFolder Output{"larkspool-run"};
     MemoryPage Page;
     std::unique_ptr<TLister> List;
     Observer Seen;
@@ -284,7 +279,7 @@ TEST_F(DownloadRunTest, AFailedRequestWaitsUnlessFailuresAreSkipped) {
         run.SkipFailedRequests = skip;
         run.Start();
         if (!skip) {
-            EXPECT_FALSE(WaitFor([&] { return Seen.Closed; }, 700));
+            EXPECT_FALSE(WaitFor([&] { return Seen.Closed; }, std::chrono::milliseconds(700)));
             EXPECT_EQ(List->Pages()[1].State, stToDownload);
             ASSERT_EQ(Seen.Problems.size(), 1u);
             EXPECT_NE(Seen.Problems[0].find("gone.htm: not fetched: "), std::string::npos);
@@ -503,10 +498,4 @@ TEST_F(DownloadRunTest, NoCountdownWhileThePasswordPromptIsOpen) {
     EXPECT_EQ(List->Pages()[1].State, stRelinked);
     EXPECT_EQ(List->Pages()[2].State, stRelinked);
     EXPECT_TRUE(Seen.Problems.empty()) << Seen.Problems.front();
-}
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

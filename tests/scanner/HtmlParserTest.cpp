@@ -1,10 +1,9 @@
 #include "scanner/HtmlParser.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <system_error>
 #include <vector>
@@ -52,26 +51,8 @@ std::string Joined(const std::vector<Chunk>& chunks) {
     return s;
 }
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/larkspool-test-XXXXXX";
-        path_ = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const std::string file = path_ + "/" + name;
-        std::ofstream(file, std::ios::binary) << bytes;
-        return file;
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 std::vector<Chunk> ScanFile(const std::string& bytes) {
-    TempDir dir;
+    check::TempFolder dir;
     THTMLParser p = THTMLParser::CreateFromFile(dir.Write("page.htm", bytes));
     return Drain(p);
 }
@@ -231,7 +212,7 @@ TEST(ScannerEnd, MissingAttributeAfterAValueStillGivesTheClosingChunk) {
 }
 
 TEST(ScannerEnd, UnreadableFileNamesFileAndReason) {
-    TempDir dir;
+    check::TempFolder dir;
     try {
         THTMLParser::CreateFromFile(dir.Path() + "/missing.htm");
         FAIL() << "no exception";

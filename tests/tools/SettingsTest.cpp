@@ -2,6 +2,8 @@
 
 #include "platform/registry/RegistryStore.h"
 
+#include "support/TempFolder.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -29,25 +31,13 @@ template <typename T> auto Fields(T&& S) {
 // Each test starts from the start values, in a configuration folder of its own.
 class SettingsStore : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "larkspool-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        Root = pattern;
-        ::setenv("XDG_CONFIG_HOME", Root.c_str(), 1);
-        Settings = TSettings{};
-    }
-    void TearDown() override { fs::remove_all(Root); }
+    void SetUp() override { Settings = TSettings{}; }
 
-    void Put(const std::string& Text) const {
-        fs::create_directories(Root + "/larkspool");
-        std::ofstream(Root + "/larkspool/registry.reg", std::ios::binary) << Text;
-    }
-    std::string Content() const {
-        std::ifstream in(Root + "/larkspool/registry.reg", std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    void Put(const std::string& Text) const { Config.Write(check::ConfigFolder::Registry, Text); }
+    std::string Content() const { return Config.Read(check::ConfigFolder::Registry); }
 
-    std::string Root;
+    check::ConfigFolder Config;
+    const std::string Root = Config.Path();
 };
 
 } // namespace

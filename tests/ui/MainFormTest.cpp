@@ -5,6 +5,7 @@
 #include "browser/MemoryObjects.h"
 #include "support/LocalServer.h"
 #include "support/MessageBoxWatch.h"
+#include "support/TempFolder.h"
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
 #include "ui/AppValues.h"
@@ -18,7 +19,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <filesystem>
@@ -34,7 +34,7 @@ class MainFormTest : public QObject {
             res.set_content("<html><a href=\"index.html\">home</a></html>", "text/html");
         });
     }};
-    std::unique_ptr<QTemporaryDir> Folder;
+    std::unique_ptr<check::TempFolder> Folder;
     std::unique_ptr<TLister> List;
     std::unique_ptr<TMainForm> Form;
     QStringList Boxes; // message boxes of a run: caption|text
@@ -42,8 +42,8 @@ class MainFormTest : public QObject {
     // A window over a save of the start page with these links (path, title).
     void Make(const std::vector<std::pair<std::string, std::string>>& Links) {
         Form.reset();
-        Folder = std::make_unique<QTemporaryDir>();
-        OutputFolder = FromQ(Folder->path()) + "/";
+        Folder = std::make_unique<check::TempFolder>("larkspool-mainform");
+        OutputFolder = Folder->Path() + "/";
         Settings = TSettings{};
         StartPageURL = Web.Url("/index.html");
         StartPageTitle = "Index";
