@@ -11,7 +11,9 @@ pages=${2:-200}
 work=$(mktemp -d /dev/shm/larkspool-bench-XXXXXX)
 site="$work/site"
 mkdir -p "$site/img" "$site/css"
-trap 'kill "$server" 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT
+server_bin="$build/demo/larkspool-demo-server"
+source "$(dirname "$0")/../tests/e2e/demo-server.sh"
 
 # A picture of about 20 kB, copied under every name.
 head -c 20000 /dev/urandom >"$work/picture.bin"
@@ -37,10 +39,7 @@ for i in $(seq 1 "$pages"); do
   } >"$site/page$i.html"
 done
 
-"$build/demo/larkspool-demo-server" "$site" >"$work/address" &
-server=$!
-for _ in $(seq 100); do [ -s "$work/address" ] && break; sleep 0.1; done
-url=$(head -n 1 "$work/address")
+start_demo_server "$site"
 
 measure() { # label, output folder, command...
   local label=$1 out=$2

@@ -14,12 +14,13 @@ set -euo pipefail
 source "$(dirname "$0")/windows.sh"
 session_bin=$1 app=$2 server_bin=$3 site=$4 extension=$5 screens=$6 probe=$7
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
-server="" xvfb="" driver=""
+xvfb="" driver=""
 cleanup() {
-  for p in $driver $server $xvfb; do kill "$p" 2>/dev/null || true; done
+  for p in $driver $xvfb; do kill "$p" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
+source "$(dirname "$0")/demo-server.sh"
 fail() {
   echo "FAIL: $*" >&2
   import -window root "$screens/extension-failure.png" 2>/dev/null || true
@@ -32,10 +33,7 @@ start_xvfb
 export HOME="$work/home"
 export XDG_CONFIG_HOME="$work/home/.config"
 
-"$server_bin" "$site" >"$work/address" &
-server=$!
-for _ in $(seq 100); do [ -s "$work/address" ] && break; sleep 0.1; done
-url=$(head -n 1 "$work/address")
+start_demo_server "$site"
 
 # The user's settings: this folder with a subfolder, pictures, the site's
 # password, and .zip files left to the browser.

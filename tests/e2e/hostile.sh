@@ -2,6 +2,7 @@
 # its server, over http and https, and the checks of a copy of it. $work,
 # $server_bin and $site must be set; fail() must be defined.
 source "$(dirname "${BASH_SOURCE[0]}")/copy-checks.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/demo-server.sh"
 
 # Starts the demo server on the fixture with a certificate of its own for
 # 127.0.0.1; sets url, tls_url and server, and points our HTTP layer at the
@@ -11,12 +12,7 @@ start_hostile_server() {
     -addext "subjectAltName=IP:127.0.0.1" -keyout "$work/key.pem" -out "$work/cert.pem" \
     >/dev/null 2>&1 || fail "no test certificate"
   LARKSPOOL_DEMO_CERT="$work/cert.pem" LARKSPOOL_DEMO_KEY="$work/key.pem" \
-    "$server_bin" "$site" >"$work/address" &
-  server=$!
-  for _ in $(seq 100); do [ "$(wc -l <"$work/address")" -ge 2 ] && break; sleep 0.1; done
-  url=$(sed -n 1p "$work/address")
-  tls_url=$(sed -n 2p "$work/address")
-  [ -n "$tls_url" ] || fail "the fixture server did not start"
+    start_demo_server "$site" || fail "the fixture server did not start"
   export LARKSPOOL_CA_FILE="$work/cert.pem"
 }
 
@@ -47,7 +43,7 @@ check_hostile_copy() {
   grep -q 'not a log of ours' "$copy/lkspl.log" && fail "the server's lkspl.log replaced the log"
   check_local_references "$copy"
   # Opened from disk with the server gone, every page shows what it stored.
-  kill "$server"; wait "$server" 2>/dev/null || true; server=""
+  stop_demo_server
   "$check_copy" --local-only "$copy" >"$work/check.txt" 2>&1 ||
     { cat "$work/check.txt" >&2; fail "the copy does not display offline"; }
 }

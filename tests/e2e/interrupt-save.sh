@@ -15,23 +15,15 @@
 set -euo pipefail
 save=$1 server_bin=$2 site=$3
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
-server="" saver=""
+saver=""
 cleanup() {
-  for p in $server $saver; do kill "$p" 2>/dev/null || true; done
+  [ -z "$saver" ] || kill "$saver" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
+source "$(dirname "$0")/demo-server.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 export XDG_CONFIG_HOME="$work/config"
-
-start_server() { # STALLED_PATH
-  : >"$work/address"
-  "$server_bin" "$site" 0 "$1" >"$work/address" &
-  server=$!
-  for _ in $(seq 100); do [ -s "$work/address" ] && break; sleep 0.1; done
-  url=$(head -n 1 "$work/address")
-}
-stop_server() { kill "$server"; wait "$server" 2>/dev/null || true; server=""; }
 
 # Starts a save of menu.html into $work/NAME in the background; output in
 # $work/NAME.txt, its process in $saver. TMPDIR is $work/tmp-NAME.
@@ -60,7 +52,7 @@ wait_save() {
   code=0; wait "$saver" || code=$?
 }
 
-start_server /plants.html
+start_demo_server "$site" 0 /plants.html
 
 # Stop: one Ctrl-C (or SIGTERM, or SIGHUP) while plants.html hangs.
 for signal in INT TERM HUP; do
@@ -115,8 +107,8 @@ rm -f "$work/fifo/lkspl.log"
 
 # Ctrl-C or SIGHUP while the browser waits for the start page (SIGTERM in
 # the browser part is the log case above): it is shut down.
-stop_server
-start_server /menu.html
+stop_demo_server
+start_demo_server "$site" 0 /menu.html
 for signal in INT HUP; do
   start_save "loading-$signal"
   sleep 2
@@ -149,8 +141,8 @@ case "$leftover" in
   larkspool-chromium-*) ;;
   *) fail "the killed save left no profile to clean: $leftover" ;;
 esac
-stop_server
-start_server /none
+stop_demo_server
+start_demo_server "$site" 0 /none
 sleep 0.1 & dead=$!
 wait "$dead"
 mkdir -p "$work/killed"

@@ -9,13 +9,9 @@
 set -euo pipefail
 save=$1 server_bin=$2 site=$3 check_copy=$4
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
-address="$work/address"
-"$server_bin" "$site" >"$address" &
-server=$!
-cleanup() { kill "$server" 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
-for _ in $(seq 100); do [ -s "$address" ] && break; sleep 0.1; done
-url=$(head -n 1 "$address")
+trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/demo-server.sh"
+start_demo_server "$site"
 export XDG_CONFIG_HOME="$work/config" # no stored settings of the user's
 
 run_save() {
@@ -84,7 +80,7 @@ code=0; "$save" --no-such-option >/dev/null 2>&1 || code=$?
 code=0; "$save" "${url}index.html" --folder "$work/missing" >/dev/null 2>&1 || code=$?
 [ "$code" -eq 5 ] || fail "a missing folder gave exit $code"
 cp -r "$copy" "$work/before"
-kill "$server"; wait "$server" 2>/dev/null || true
+stop_demo_server
 # With the server gone, every saved page opened from disk in the browser
 # shows all its pictures and style sheets.
 XDG_CONFIG_HOME="$work/config" "$check_copy" "$copy" >"$work/check.txt" ||
@@ -98,10 +94,7 @@ grep -q 'style sheet site.css' "$work/broken.txt" || fail "the check missed site
 grep -q 'picture logo.svg' "$work/broken.txt" || fail "the check missed logo.svg"
 code=0; "$save" "${url}index.html" --folder "$work" >/dev/null 2>&1 || code=$?
 [ "$code" -eq 3 ] || fail "a page that does not load gave exit $code"
-: >"$address"
-"$server_bin" "$site" "$port" >"$address" &
-server=$!
-for _ in $(seq 100); do [ -s "$address" ] && break; sleep 0.1; done
+start_demo_server "$site" "$port"
 run_save --reuse >"$work/second.txt" || fail "second save: exit $?"
 [ "$(inodes)" = "$before" ] || fail "the second save fetched or rewrote a page it should take over"
 for f in "$work/before"/*.html "$work/before/INDEX.HTML"; do

@@ -8,13 +8,12 @@ set -euo pipefail
 save=$1 server_bin=$2 site=$3
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
 chmod 755 "$work"
-server=""
 cleanup() {
-  [ -z "$server" ] || kill "$server" 2>/dev/null || true
   chmod -R u+w "$work" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
+source "$(dirname "$0")/demo-server.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 export XDG_CONFIG_HOME="$work/config" # no stored settings of the user's
 
@@ -56,12 +55,10 @@ fi
 
 # The page itself cannot be stored (its name is taken by a folder): the save
 # reports it, and the summary neither counts it nor offers it to open.
-"$server_bin" "$site" >"$work/address" &
-server=$!
-for _ in $(seq 100); do [ -s "$work/address" ] && break; sleep 0.1; done
+start_demo_server "$site"
 mkdir -p "$work/copy/INDEX.HTML"
 code=0
-"$save" "$(head -n 1 "$work/address")menu.html" -o "$work" --subfolder copy --links none \
+"$save" "${url}menu.html" -o "$work" --subfolder copy --links none \
   --no-pictures >"$work/summary.txt" 2>&1 || code=$?
 [ "$code" -eq 4 ] || fail "a page that could not be stored gave exit $code: $(cat "$work/summary.txt")"
 grep -q 'INDEX.HTML' "$work/summary.txt" || fail "the failure was not reported"

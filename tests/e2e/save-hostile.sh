@@ -12,8 +12,7 @@
 set -euo pipefail
 save=$1 server_bin=$2 site=$3 check_copy=$4
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
-server=""
-cleanup() { [ -z "$server" ] || kill "$server" 2>/dev/null || true; [ -n "${KEEP:-}" ] || rm -rf "$work"; }
+cleanup() { [ -n "${KEEP:-}" ] || rm -rf "$work"; }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ ! -s "$work/first.txt" ] || cat "$work/first.txt" >&2; exit 1; }
 source "$(dirname "$0")/hostile.sh"

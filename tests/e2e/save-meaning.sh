@@ -13,13 +13,13 @@
 set -euo pipefail
 save=$1 server_bin=$2 site=$(cd "$3" && pwd) check_copy=$4
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
-server=""
-cleanup() { [ -z "$server" ] || kill "$server" 2>/dev/null || true; [ -n "${KEEP:-}" ] || rm -rf "$work"; }
+cleanup() { [ -n "${KEEP:-}" ] || rm -rf "$work"; }
 trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 stop() { echo "FAIL: $*" >&2; exit 1; } # when nothing after it can be checked
 source "$(dirname "$0")/copy-checks.sh"
+source "$(dirname "$0")/demo-server.sh"
 export XDG_CONFIG_HOME="$work/config" # no stored settings of the user's
 
 # The fixture's pages name their files under /meaning/: serve a folder that
@@ -27,11 +27,8 @@ export XDG_CONFIG_HOME="$work/config" # no stored settings of the user's
 mkdir "$work/root"
 ln -s "$site" "$work/root/meaning"
 requests="$work/requests.log"
-LARKSPOOL_DEMO_REQUEST_LOG="$requests" "$server_bin" "$work/root" >"$work/address" &
-server=$!
-for _ in $(seq 100); do [ -s "$work/address" ] && break; sleep 0.1; done
-url=$(head -n 1 "$work/address")
-[ -n "$url" ] || stop "the fixture server did not start"
+LARKSPOOL_DEMO_REQUEST_LOG="$requests" start_demo_server "$work/root" ||
+  stop "the fixture server did not start"
 port=${url##*:}
 port=${port%/}
 
@@ -46,7 +43,7 @@ if [ "$code" -ne 0 ]; then
   grep -i 'not fetched' "$work/save.txt" | sed 's/^/  /' >&2 || true
 fi
 # Every answer is in the log once the server is gone.
-kill "$server"; wait "$server" 2>/dev/null || true; server=""
+stop_demo_server
 
 # What the server was asked for (by the browser for the start page, then by
 # the save). Nothing it does not have: every file a page shows is there, so

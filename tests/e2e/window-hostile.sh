@@ -10,9 +10,9 @@ set -euo pipefail
 source "$(dirname "$0")/windows.sh"
 app=$1 server_bin=$2 site=$3 check_copy=$4 screens=$5
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
-server="" xvfb="" program=""
+xvfb="" program=""
 cleanup() {
-  for p in $program $server $xvfb; do kill "$p" 2>/dev/null || true; done
+  for p in $program $xvfb; do kill "$p" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -9,21 +9,19 @@ set -euo pipefail
 source "$(dirname "$0")/windows.sh"
 app=$1 server_bin=$2 site=$3 screens=$4
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
-server="" xvfb="" program=""
+xvfb="" program=""
 cleanup() {
-  for p in $program $server $xvfb; do kill "$p" 2>/dev/null || true; done
+  for p in $program $xvfb; do kill "$p" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
+source "$(dirname "$0")/demo-server.sh"
 fail() { echo "FAIL: $*" >&2; [ ! -s "$work/app.txt" ] || cat "$work/app.txt" >&2; exit 1; }
 mkdir -p "$screens" "$work/out" "$work/downloads" "$work/config/larkspool"
 
 start_xvfb
 
-"$server_bin" "$site" 0 /plants.html >"$work/address" &
-server=$!
-for _ in $(seq 100); do [ -s "$work/address" ] && break; sleep 0.1; done
-url=$(head -n 1 "$work/address")
+start_demo_server "$site" 0 /plants.html
 
 # The user's stored options: this folder with a subfolder, pictures, and
 # .zip files left to the browser. No site password: the private page asks.
