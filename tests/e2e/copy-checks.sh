@@ -38,3 +38,20 @@ check_local_references() {
     done < <(reference_values "$page")
   done
 }
+
+# check_demo_frames COPY_FOLDER [WHAT]: a copy of the demo site's frameset
+# (frames/index.html), whose second frame comes from another site: both
+# frames are stored with their pictures and style sheets, and the copy's
+# frameset points at them. WHAT starts the failure messages.
+check_demo_frames() {
+  local frames=$1 what=${2:-frames} f
+  for f in INDEX.HTML local.html other.html site.css print.css reed.svg heron.svg; do
+    [ -s "$frames/$f" ] || fail "$what: $f was not saved"
+  done
+  grep -q 'Served from another site' "$frames/other.html" ||
+    fail "$what: the other site's frame holds something else"
+  grep -q '<frame src="other.html">' "$frames/INDEX.HTML" ||
+    fail "$what: the frameset does not point at the other site's frame"
+  grep -q '<frame src="local.html">' "$frames/INDEX.HTML" ||
+    fail "$what: the frameset does not point at its own frame"
+}

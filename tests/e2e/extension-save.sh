@@ -20,6 +20,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+source "$(dirname "$0")/copy-checks.sh"
 source "$(dirname "$0")/demo-server.sh"
 fail() {
   echo "FAIL: $*" >&2
@@ -37,10 +38,7 @@ start_demo_server "$site"
 
 # The user's settings: this folder with a subfolder, pictures, the site's
 # password, and .zip files left to the browser.
-cat >"$work/registry.reg" <<EOF
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\SOFTWARE\\Vandrell\\Larkspool]
+write_settings "$work/registry.reg" <<EOF
 "DestinationFolder"="$work/out"
 "CreateSubFolder"=dword:00000001
 "ShowPictures"=dword:00000001
@@ -100,12 +98,7 @@ ls "$copy" | grep -q 'DO NOT OPEN' && fail "the warning file was left behind"
 # 127.0.0.1: another process of the browser): the extension answers in that
 # frame too, both frames are stored and the copy's frameset points at them.
 save_through_extension frames/index.html "Marsh frames" downloads2 0
-frames="$work/out/Marsh frames"
-for f in INDEX.HTML local.html other.html site.css print.css reed.svg heron.svg; do
-  [ -s "$frames/$f" ] || fail "frames: $f was not saved"
-done
-grep -q 'Served from another site' "$frames/other.html" || fail "frames: the other site's frame holds something else"
-grep -q '<frame src="other.html">' "$frames/INDEX.HTML" || fail "frames: the frameset does not point at the other site's frame"
+check_demo_frames "$work/out/Marsh frames"
 
 # An inline frame of another site in an ordinary page: stored like any frame.
 save_through_extension frames/inline.html "Marsh map inline" downloads3 0

@@ -10,6 +10,7 @@ set -euo pipefail
 save=$1 server_bin=$2 site=$3 check_copy=$4
 work=$(mktemp -d /tmp/larkspool-e2e-XXXXXX)
 trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/copy-checks.sh"
 source "$(dirname "$0")/demo-server.sh"
 start_demo_server "$site"
 export XDG_CONFIG_HOME="$work/config" # no stored settings of the user's
@@ -48,13 +49,7 @@ done
 # sheets are fetched from their own sites.
 "$save" "${url}frames/index.html" --folder "$work" --subfolder frames --quiet --links none \
   --pictures >"$work/frames.txt" 2>&1 || { cat "$work/frames.txt"; fail "frames save: exit $?"; }
-frames="$work/frames"
-for f in INDEX.HTML local.html other.html site.css print.css reed.svg heron.svg; do
-  [ -s "$frames/$f" ] || fail "frames: $f was not saved"
-done
-grep -q 'Served from another site' "$frames/other.html" || fail "the other site's frame holds something else"
-grep -q '<frame src="other.html">' "$frames/INDEX.HTML" || fail "the frameset does not point at the other site's frame"
-grep -q '<frame src="local.html">' "$frames/INDEX.HTML" || fail "the frameset does not point at its own frame"
+check_demo_frames "$work/frames"
 # Started inside the other site's frame, its own links are listed.
 "$save" "${url}frames/index.html" --frame 1 --list-links >"$work/frame-links.txt" ||
   fail "listing the other site's frame: exit $?"

@@ -24,10 +24,7 @@ start_xvfb
 start_hostile_server
 
 export XDG_CONFIG_HOME="$work/config" HOME="$work"
-cat >"$work/config/larkspool/registry.reg" <<EOF2
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\SOFTWARE\\Vandrell\\Larkspool]
+write_settings "$work/config/larkspool/registry.reg" <<EOF2
 "DestinationFolder"="$work/out"
 "CreateSubFolder"=dword:00000000
 "ShowPictures"=dword:00000001

@@ -26,10 +26,7 @@ start_demo_server "$site" 0 /plants.html
 # The user's stored options: this folder with a subfolder, pictures, and
 # .zip files left to the browser. No site password: the private page asks.
 export XDG_CONFIG_HOME="$work/config" HOME="$work"
-cat >"$work/config/larkspool/registry.reg" <<EOF
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\SOFTWARE\\Vandrell\\Larkspool]
+write_settings "$work/config/larkspool/registry.reg" <<EOF
 "DestinationFolder"="$work/out"
 "CreateSubFolder"=dword:00000001
 "ShowPictures"=dword:00000001

@@ -1,5 +1,5 @@
 # Shared by the end-to-end scripts that drive windows (sourced, not run):
-# a private X server and finding its windows.
+# a private X server, finding its windows, and the program's settings.
 
 # Starts Xvfb on a free display; sets DISPLAY, QT_QPA_PLATFORM and xvfb (its
 # process id). $work must be set.
@@ -20,4 +20,15 @@ window() {
     sleep 0.1
   done
   return 1
+}
+
+# write_settings FILE: the program's settings file (a .reg file, its folders
+# made), with the values ("Name"=value lines) read from standard input.
+write_settings() {
+  mkdir -p "$(dirname "$1")"
+  {
+    printf 'Windows Registry Editor Version 5.00\n\n'
+    printf '[HKEY_CURRENT_USER\\SOFTWARE\\Vandrell\\Larkspool]\n'
+    cat
+  } >"$1"
 }

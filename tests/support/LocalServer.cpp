@@ -103,6 +103,24 @@ void Refuse(httplib::Response& Response, const std::string& Challenge) {
     Response.set_content("no entry", "text/plain");
 }
 
+// A socket bound to a port of 127.0.0.1 the system chose, which it puts in
+// Port; -1 when that fails.
+int BindLoopback(int& Port) {
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        if (s >= 0)
+            close(s);
+        return -1;
+    }
+    Port = ntohs(address.sin_port);
+    return s;
+}
+
 void Redirect(httplib::Response& Response, int Code, const std::string& Location) {
     Response.status = Code;
     Response.set_header("Location", Location);
@@ -263,16 +281,9 @@ LocalServer::Routes LocalServer::ProxyRoutes(std::string ProxyUser, std::string 
 
 RawServer::RawServer(Responder Answer) : Answer(std::move(Answer)) {
     KeepLoopbackOffProxies();
-    Listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (Listener < 0 || bind(Listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(Listener, 16) != 0 ||
-        getsockname(Listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+    Listener = BindLoopback(BoundPort);
+    if (Listener < 0 || listen(Listener, 16) != 0)
         throw std::runtime_error("cannot start a raw test server");
-    BoundPort = ntohs(address.sin_port);
     Thread = std::thread([this] { Serve(); });
 }
 
@@ -332,15 +343,11 @@ void RawServer::Serve() {
 }
 
 int UnusedPort() {
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(s, reinterpret_cast<sockaddr*>(&address), size);
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
-    close(s);
-    return ntohs(address.sin_port);
+    int port = 0;
+    const int s = BindLoopback(port);
+    if (s >= 0)
+        close(s);
+    return port;
 }
 
 } // namespace larkspool::check
