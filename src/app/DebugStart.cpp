@@ -9,14 +9,14 @@
 
 namespace larkspool {
 
-TDebugStart::TDebugStart(TDebugStartOptions Options) : FOptions(std::move(Options)) {}
+DebugStart::DebugStart(DebugStartOptions Options) : FOptions(std::move(Options)) {}
 
-TDebugStart::~TDebugStart() {
+DebugStart::~DebugStart() {
     if (AppObject == this)
         AppObject = nullptr;
 }
 
-void TDebugStart::Start(TStartForm& Form) {
+void DebugStart::Start(TStartForm& Form) {
     RunGuarded(&Form, [&] {
         FBrowser = std::make_unique<DevToolsBrowser>();
         if (!FOptions.Downloads.empty()) {
@@ -38,11 +38,11 @@ void TDebugStart::Start(TStartForm& Form) {
     });
 }
 
-void TDebugStart::DropStartReference() {
+void DebugStart::DropStartReference() {
     QCoreApplication::quit();
 }
 
-void TDebugStart::Finish() {
+void DebugStart::Finish() {
     if (!FBrowser)
         return;
     const std::size_t started = FBrowser->DownloadsStarted();

@@ -15,7 +15,7 @@ namespace larkspool {
 
 class TStartForm;
 
-struct TDebugStartOptions {
+struct DebugStartOptions {
     std::string PageURL;
     int Frame = -1;         // the window of this frame instead of the page's
     bool SelectAll = false; // select the whole document first, as a user would
@@ -25,10 +25,10 @@ struct TDebugStartOptions {
 
 // Stands for the browser's object: when the window drops the reference
 // Start took, the program ends.
-class TDebugStart : public IAppObject {
+class DebugStart : public IAppObject {
 public:
-    explicit TDebugStart(TDebugStartOptions Options);
-    ~TDebugStart() override;
+    explicit DebugStart(DebugStartOptions Options);
+    ~DebugStart() override;
 
     // Opens the page and calls the window's CollectLinks; errors are shown
     // in a message box, as a failed Start would leave the window.
@@ -40,7 +40,7 @@ public:
     void Finish();
 
 private:
-    TDebugStartOptions FOptions;
+    DebugStartOptions FOptions;
     std::unique_ptr<DevToolsBrowser> FBrowser;
 };
 

@@ -9,7 +9,7 @@
 
 namespace larkspool {
 
-TNativeHost::TNativeHost(TStartForm& Form, int In, int Out)
+NativeHost::NativeHost(TStartForm& Form, int In, int Out)
     : App(Form), Exit([](int Code) { QCoreApplication::exit(Code); }), FIn(In), FOut(Out) {
     MainThreadMailbox::Prepare();
     FHelloTimer.setSingleShot(true);
@@ -20,12 +20,12 @@ TNativeHost::TNativeHost(TStartForm& Form, int In, int Out)
     });
 }
 
-TNativeHost::~TNativeHost() {
+NativeHost::~NativeHost() {
     if (FConnection)
         FConnection->Close();
 }
 
-void TNativeHost::Open() {
+void NativeHost::Open() {
     // Every handler runs on the main thread, in the order the messages came.
     const auto onMain = [](std::function<void()> Call) {
         MainThreadMailbox::Post(std::move(Call));
@@ -46,7 +46,7 @@ void TNativeHost::Open() {
     FHelloTimer.start(HelloLimit);
 }
 
-void TNativeHost::Reply(const nlohmann::json& Message) {
+void NativeHost::Reply(const nlohmann::json& Message) {
     try {
         FConnection->Send(Message);
     } catch (const std::exception&) {
@@ -54,7 +54,7 @@ void TNativeHost::Reply(const nlohmann::json& Message) {
     }
 }
 
-void TNativeHost::OnHello(const nlohmann::json& Description) {
+void NativeHost::OnHello(const nlohmann::json& Description) {
     if (FIntroduced || FRefused)
         return;
     FHelloTimer.stop();
@@ -72,7 +72,7 @@ void TNativeHost::OnHello(const nlohmann::json& Description) {
     FIntroduced = true;
 }
 
-void TNativeHost::OnStart(const Variant& Window) {
+void NativeHost::OnStart(const Variant& Window) {
     if (!FIntroduced) {
         Refuse("The Larkspool extension in the browser called Start without describing itself "
                "first.");
@@ -93,7 +93,7 @@ void TNativeHost::OnStart(const Variant& Window) {
 
 // The browser let go: a save in progress stops (its log written and its
 // pages relinked), and the program ends without asking anything.
-void TNativeHost::OnEnded() {
+void NativeHost::OnEnded() {
     if (FRefused)
         return;
     if (MainForm) {
@@ -104,7 +104,7 @@ void TNativeHost::OnEnded() {
     Exit(0);
 }
 
-void TNativeHost::Refuse(const std::string& Problem) {
+void NativeHost::Refuse(const std::string& Problem) {
     if (FRefused)
         return;
     FRefused = true;

@@ -17,11 +17,11 @@ namespace larkspool {
 
 class TStartForm;
 
-class TNativeHost : public QObject {
+class NativeHost : public QObject {
     Q_OBJECT
 public:
-    TNativeHost(TStartForm& Form, int In, int Out);
-    ~TNativeHost() override;
+    NativeHost(TStartForm& Form, int In, int Out);
+    ~NativeHost() override;
 
     // Starts reading the extension's messages.
     void Open();

@@ -42,8 +42,8 @@ std::string ManifestName() {
 
 } // namespace
 
-std::vector<THostManifest> HostManifests(const std::string& ExecutablePath,
-                                         const std::string& ChromeExtensionId) {
+std::vector<HostManifest> HostManifests(const std::string& ExecutablePath,
+                                        const std::string& ChromeExtensionId) {
     nlohmann::json manifest = {
         {"name", HostName},
         {"description",
@@ -51,7 +51,7 @@ std::vector<THostManifest> HostManifests(const std::string& ExecutablePath,
         {"path", ExecutablePath},
         {"type", "stdio"},
     };
-    std::vector<THostManifest> manifests;
+    std::vector<HostManifest> manifests;
     nlohmann::json chrome = manifest;
     chrome["allowed_origins"] = {"chrome-extension://" + ChromeExtensionId + "/"};
     for (const std::string& folder : ChromeFolders())
@@ -63,7 +63,7 @@ std::vector<THostManifest> HostManifests(const std::string& ExecutablePath,
 }
 
 void RegisterHost(const std::string& ExecutablePath, const std::string& ChromeExtensionId) {
-    for (const THostManifest& manifest : HostManifests(ExecutablePath, ChromeExtensionId)) {
+    for (const HostManifest& manifest : HostManifests(ExecutablePath, ChromeExtensionId)) {
         std::error_code error;
         const std::filesystem::path folder = std::filesystem::path(manifest.Path).parent_path();
         std::filesystem::create_directories(folder, error);

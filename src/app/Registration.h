@@ -14,7 +14,7 @@ inline constexpr const char* HostName = "larkspool.lsapp";
 // The Firefox variant of the extension.
 inline constexpr const char* FirefoxExtensionId = "larkspool@vandrell.example";
 
-struct THostManifest {
+struct HostManifest {
     std::string Path;    // where the manifest file goes
     std::string Content; // its JSON text
 };
@@ -22,8 +22,8 @@ struct THostManifest {
 // The manifests for Chromium, Google Chrome and Firefox, for the program at
 // ExecutablePath and the Chromium extension ChromeExtensionId. The folders
 // follow $XDG_CONFIG_HOME (default ~/.config) and $HOME.
-std::vector<THostManifest> HostManifests(const std::string& ExecutablePath,
-                                         const std::string& ChromeExtensionId);
+std::vector<HostManifest> HostManifests(const std::string& ExecutablePath,
+                                        const std::string& ChromeExtensionId);
 
 // Writes every manifest (creating the folders); raises std::runtime_error
 // naming the file and the reason on the first failure.

@@ -8,12 +8,12 @@
 
 namespace larkspool {
 
-enum class TStartMode { ByHand, Embedding, RegServer, UnregServer, Version };
+enum class StartMode { ByHand, Embedding, RegServer, UnregServer, Version };
 
 // Switches begin with "-" or "/" and are compared without regard to case
 // ("-regserver", "/RegServer"); the browser starts the host with its
 // extension's origin ("chrome-extension://ID/") or, for Firefox, the host
 // manifest's path and the extension's id.
-TStartMode ParseStartMode(const std::vector<std::string>& Arguments);
+StartMode ParseStartMode(const std::vector<std::string>& Arguments);
 
 } // namespace larkspool

@@ -44,7 +44,7 @@ bool Register(const std::string& Executable, bool Report) {
 }
 
 // Developer switches (see README): not the way users start the program.
-std::optional<TDebugStartOptions> DebugOptions(const QApplication& App) {
+std::optional<DebugStartOptions> DebugOptions(const QApplication& App) {
     QCommandLineParser parser;
     const auto hidden = [](QCommandLineOption Option) {
         Option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -69,7 +69,7 @@ std::optional<TDebugStartOptions> DebugOptions(const QApplication& App) {
     parser.parse(App.arguments());
     if (!parser.isSet(page))
         return std::nullopt;
-    TDebugStartOptions options;
+    DebugStartOptions options;
     options.PageURL = parser.value(page).toStdString();
     options.Frame = parser.isSet(frame) ? parser.value(frame).toInt() : -1;
     options.SelectAll = parser.isSet(selectAll);
@@ -85,15 +85,15 @@ std::optional<TDebugStartOptions> DebugOptions(const QApplication& App) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const TStartMode mode = ParseStartMode(arguments);
-    if (mode == TStartMode::Version) {
+    const StartMode mode = ParseStartMode(arguments);
+    if (mode == StartMode::Version) {
         std::fputs(VersionInformation().c_str(), stdout);
         return 0;
     }
     // Registering needs no window (nor a display).
     std::error_code error;
     const std::string executable = std::filesystem::read_symlink("/proc/self/exe", error).string();
-    if (mode == TStartMode::UnregServer) {
+    if (mode == StartMode::UnregServer) {
         try {
             UnregisterHost();
             return 0;
@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const bool registered = Register(executable, mode == TStartMode::RegServer);
-    if (mode == TStartMode::RegServer)
+    const bool registered = Register(executable, mode == StartMode::RegServer);
+    if (mode == StartMode::RegServer)
         return registered ? 0 : 1;
 
     QApplication app(argc, argv);
@@ -112,15 +112,15 @@ int main(int argc, char** argv) {
 
     SetApplicationTitle(QStringLiteral("Larkspool"));
     TStartForm form;
-    std::optional<TNativeHost> host;
-    std::optional<TDebugStart> debug;
-    if (mode == TStartMode::Embedding) {
+    std::optional<NativeHost> host;
+    std::optional<DebugStart> debug;
+    if (mode == StartMode::Embedding) {
         // The browser is at the other end of standard input and output; a
         // write after it has gone must fail, not end the program.
         std::signal(SIGPIPE, SIG_IGN);
         host.emplace(form, STDIN_FILENO, STDOUT_FILENO);
         host->Open();
-    } else if (std::optional<TDebugStartOptions> options = DebugOptions(app)) {
+    } else if (std::optional<DebugStartOptions> options = DebugOptions(app)) {
         debug.emplace(std::move(*options));
         // The window is shown first; the call comes through the event loop.
         QTimer::singleShot(0, &form, [&] { debug->Start(form); });

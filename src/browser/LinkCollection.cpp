@@ -14,21 +14,21 @@ std::string RowNumberCaption(int Number) {
     return n.size() < 2 ? " " + n : n;
 }
 
-TPageLinks CollectPageLinks(const Variant& W, TPageLinks* Partial) {
-    TPageLinks local;
-    TPageLinks& page = Partial ? *Partial : local;
+PageLinks CollectPageLinks(const Variant& W, PageLinks* Partial) {
+    PageLinks local;
+    PageLinks& page = Partial ? *Partial : local;
     ReadPageAddressAndTitle(W, page);
     ReadPageLinks(W, page);
     return Partial ? page : local;
 }
 
-void ReadPageAddressAndTitle(const Variant& W, TPageLinks& Page) {
+void ReadPageAddressAndTitle(const Variant& W, PageLinks& Page) {
     Page.URL = TrimText(W.Get("parent").Get("document").Get("Url").ToText());
     Page.Title = TrimText(W.Get("parent").Get("document").Get("Title").ToText());
 }
 
-void ReadPageLinks(const Variant& W, TPageLinks& Page,
-                   const std::function<void(const TLinkRow&)>& AddRow) {
+void ReadPageLinks(const Variant& W, PageLinks& Page,
+                   const std::function<void(const LinkRow&)>& AddRow) {
     Page.Selection = W.Get("document").Get("selection").Get("createRange").Get("text").ToText();
     // The collection is live in the browser: holding it reads the same links
     // with half the calls.
@@ -38,7 +38,7 @@ void ReadPageLinks(const Variant& W, TPageLinks& Page,
         const std::string address = links.Call("Item", {Variant(i)}).Get("href").ToText();
         if (!IsNotMailto(address))
             continue;
-        TLinkRow row;
+        LinkRow row;
         row.Number = RowNumberCaption(static_cast<int>(Page.Rows.size()) + 1);
         row.Address = address;
         row.Text = TrimText(links.Call("Item", {Variant(i)}).Get("innerText").ToText());

@@ -12,7 +12,7 @@ std::string DestinationProblem(const std::string& Folder) {
     return FolderProblem(Folder);
 }
 
-std::optional<std::string> ChosenSubFolder(const TSaveOptions& Options, const std::string& Title) {
+std::optional<std::string> ChosenSubFolder(const SaveOptions& Options, const std::string& Title) {
     if (!Settings.CreateSubFolder)
         return std::nullopt;
     if (Options.SubFolderName)

@@ -19,6 +19,6 @@ std::string DestinationProblem(const std::string& Folder);
 // The subfolder the save goes into: none when the settings want none, the
 // name given with --subfolder (checked when it is made), else one made from
 // Title, or "Saved page" when the title makes no usable name.
-std::optional<std::string> ChosenSubFolder(const TSaveOptions& Options, const std::string& Title);
+std::optional<std::string> ChosenSubFolder(const SaveOptions& Options, const std::string& Title);
 
 } // namespace larkspool

@@ -61,7 +61,7 @@ Variant ChosenWindow(const Variant& Window, int Frame) {
 
 } // namespace
 
-SaveCommand::SaveCommand(TSaveOptions Options, SaveBrowserFactory MakeBrowser, std::FILE* Out,
+SaveCommand::SaveCommand(SaveOptions Options, SaveBrowserFactory MakeBrowser, std::FILE* Out,
                          std::FILE* Err)
     : FOptions(std::move(Options)), FMakeBrowser(std::move(MakeBrowser)), FOut(Out), FErr(Err) {}
 
@@ -133,7 +133,7 @@ void SaveCommand::Abort(const char* Message, int Code) {
     ::_exit(Code);
 }
 
-void SaveCommand::Enter(Step Next, TDownloadRun* Run, TTerminalView* View) {
+void SaveCommand::Enter(Step Next, DownloadRun* Run, TerminalView* View) {
     std::lock_guard lock(FWatch->Lock());
     FStep = Next;
     FRunning = Run;
@@ -146,7 +146,7 @@ bool SaveCommand::Interrupted() const {
 
 int SaveCommand::Save(Clock::time_point BrowserStart) {
     Variant window;
-    TPageLinks page;
+    PageLinks page;
     try {
         window = ChosenWindow(FBrowser->Open(FOptions.URL), FOptions.Frame);
         page = CollectPageLinks(window);
@@ -159,7 +159,7 @@ int SaveCommand::Save(Clock::time_point BrowserStart) {
     StartPageTitle = page.Title;
 
     if (FOptions.ListLinks) {
-        for (const TLinkRow& row : page.Rows)
+        for (const LinkRow& row : page.Rows)
             std::fprintf(FOut, "%s %s %s\n", row.Number.c_str(), row.Address.c_str(),
                          row.Text.c_str());
         std::fflush(FOut);
@@ -192,8 +192,8 @@ int SaveCommand::Save(Clock::time_point BrowserStart) {
         Error(list->LogProblem());
     const double browserSeconds = Seconds(Clock::now() - BrowserStart);
 
-    TTerminalView view(FOptions.Quiet, FOut, FErr);
-    TDownloadRun run(*list, window, view, &view);
+    TerminalView view(FOptions.Quiet, FOut, FErr);
+    DownloadRun run(*list, window, view, &view);
     // Nobody is there to press Skip.
     run.SkipFailedRequests = true;
     run.MaxFileTime = std::chrono::seconds(FOptions.FileTimeLimit);

@@ -18,15 +18,15 @@
 namespace larkspool {
 
 class InterruptWatch;
-class TDownloadRun;
-class TTerminalView;
+class DownloadRun;
+class TerminalView;
 
 class SaveCommand {
 public:
     // Options as parsed (with the process-wide Settings); the browser is
     // started by MakeBrowser only when the save gets that far. Output and
     // the summary go to Out, messages to Err.
-    SaveCommand(TSaveOptions Options, SaveBrowserFactory MakeBrowser, std::FILE* Out = stdout,
+    SaveCommand(SaveOptions Options, SaveBrowserFactory MakeBrowser, std::FILE* Out = stdout,
                 std::FILE* Err = stderr);
     ~SaveCommand();
     SaveCommand(const SaveCommand&) = delete;
@@ -43,11 +43,11 @@ private:
     void OnInterrupt(int Count);
     [[noreturn]] void Abort(const char* Message, int Code);
     // Changes what an interrupt acts on, under the watch's lock.
-    void Enter(Step Next, TDownloadRun* Run, TTerminalView* View);
+    void Enter(Step Next, DownloadRun* Run, TerminalView* View);
     bool Interrupted() const;
     void Error(const std::string& Message) const;
 
-    const TSaveOptions FOptions;
+    const SaveOptions FOptions;
     const SaveBrowserFactory FMakeBrowser;
     std::FILE* const FOut;
     std::FILE* const FErr;
@@ -55,8 +55,8 @@ private:
     InterruptWatch* FWatch = nullptr;
     // Changed under the watch's lock.
     Step FStep = Step::Browser;
-    TDownloadRun* FRunning = nullptr;
-    TTerminalView* FShown = nullptr;
+    DownloadRun* FRunning = nullptr;
+    TerminalView* FShown = nullptr;
 };
 
 } // namespace larkspool

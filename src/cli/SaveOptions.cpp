@@ -46,7 +46,7 @@ std::string Quoted(const std::string& Text) {
 
 } // namespace
 
-int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options) {
+int ParseSaveOptions(int argc, char** argv, SaveOptions& Options) {
     CLI::App app{"Saves a web page, the linked pages you choose, and the pictures and style "
                  "sheets of all of them into one folder, with links rewritten so that the copy "
                  "browses offline. The page is read through headless Chromium.",
@@ -165,11 +165,11 @@ int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options) {
         s.AutoSkip = skipAfter > 0;
         s.SkipSec = skipAfter;
     }
-    Options.Which = links == "all"        ? TSaveOptions::Links::All
-                    : links == "none"     ? TSaveOptions::Links::None
-                    : links == "matching" ? TSaveOptions::Links::Matching
-                                          : TSaveOptions::Links::Selected;
-    if (Options.Which == TSaveOptions::Links::Matching) {
+    Options.Which = links == "all"        ? SaveOptions::Links::All
+                    : links == "none"     ? SaveOptions::Links::None
+                    : links == "matching" ? SaveOptions::Links::Matching
+                                          : SaveOptions::Links::Selected;
+    if (Options.Which == SaveOptions::Links::Matching) {
         const RE2 check(Options.Pattern, PatternOptions());
         if (!check.ok()) {
             std::fprintf(stderr, "larkspool-save: --match \"%s\" is not a regular expression: %s\n",
@@ -180,22 +180,22 @@ int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options) {
     return -1;
 }
 
-std::vector<TLinkRow> ChosenLinks(const TSaveOptions& Options, std::vector<TLinkRow> Rows) {
-    std::vector<TLinkRow> chosen;
-    const RE2 pattern(Options.Which == TSaveOptions::Links::Matching ? Options.Pattern : "",
+std::vector<LinkRow> ChosenLinks(const SaveOptions& Options, std::vector<LinkRow> Rows) {
+    std::vector<LinkRow> chosen;
+    const RE2 pattern(Options.Which == SaveOptions::Links::Matching ? Options.Pattern : "",
                       PatternOptions());
-    for (TLinkRow& row : Rows) {
+    for (LinkRow& row : Rows) {
         bool take = false;
         switch (Options.Which) {
-        case TSaveOptions::Links::All:
+        case SaveOptions::Links::All:
             take = true;
             break;
-        case TSaveOptions::Links::None:
+        case SaveOptions::Links::None:
             break;
-        case TSaveOptions::Links::Selected:
+        case SaveOptions::Links::Selected:
             take = !row.Text.empty() && Options.Selection.find(row.Text) != std::string::npos;
             break;
-        case TSaveOptions::Links::Matching:
+        case SaveOptions::Links::Matching:
             take = pattern.ok() && RE2::PartialMatch(row.Address, pattern);
             break;
         }

@@ -11,7 +11,7 @@
 
 namespace larkspool {
 
-struct TSaveOptions {
+struct SaveOptions {
     std::string URL;
     std::optional<std::string> SubFolderName; // set: save into this subfolder
     bool ListLinks = false;
@@ -26,11 +26,11 @@ struct TSaveOptions {
 // Parses the arguments into Options and into the process-wide Settings
 // (loaded from the store before). Returns -1 to go on, else the exit code
 // (0 after --help, 2 after bad arguments, with the message printed).
-int ParseSaveOptions(int argc, char** argv, TSaveOptions& Options);
+int ParseSaveOptions(int argc, char** argv, SaveOptions& Options);
 
 // The rows the options pick: checked as the window would check them with the
 // given selection, all, none, or those whose address matches the pattern.
-std::vector<TLinkRow> ChosenLinks(const TSaveOptions& Options, std::vector<TLinkRow> Rows);
+std::vector<LinkRow> ChosenLinks(const SaveOptions& Options, std::vector<LinkRow> Rows);
 
 // Exit codes.
 constexpr int kExitSaved = 0;

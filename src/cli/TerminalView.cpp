@@ -10,22 +10,22 @@
 
 namespace larkspool {
 
-TTerminalView::TTerminalView(bool Quiet, std::FILE* Out, std::FILE* Err)
+TerminalView::TerminalView(bool Quiet, std::FILE* Out, std::FILE* Err)
     : FQuiet(Quiet), FOut(Out), FErr(Err), FTerminal(::isatty(::fileno(Out))) {}
 
-void TTerminalView::StatusChanged(const std::string& Text) {
+void TerminalView::StatusChanged(const std::string& Text) {
     FStatus = Text;
     Draw(false);
 }
 
-void TTerminalView::ProgressChanged(int, int) {}
+void TerminalView::ProgressChanged(int, int) {}
 
-void TTerminalView::ItemChanged(const std::string& Caption, const std::string&) {
+void TerminalView::ItemChanged(const std::string& Caption, const std::string&) {
     FCaption = Caption;
     Draw(true);
 }
 
-void TTerminalView::Draw(bool Force) {
+void TerminalView::Draw(bool Force) {
     if (FQuiet)
         return;
     const auto now = std::chrono::steady_clock::now();
@@ -51,7 +51,7 @@ void TTerminalView::Draw(bool Force) {
     }
 }
 
-void TTerminalView::EndLine() {
+void TerminalView::EndLine() {
     if (FLineOpen) {
         std::fprintf(FOut, "\n");
         std::fflush(FOut);
@@ -59,22 +59,22 @@ void TTerminalView::EndLine() {
     }
 }
 
-void TTerminalView::ProblemReported(const std::string& URL, const std::string& Reason) {
+void TerminalView::ProblemReported(const std::string& URL, const std::string& Reason) {
     ++FProblems;
     EndLine();
     std::fprintf(FErr, "larkspool-save: %s%s%s\n", URL.c_str(), URL.empty() ? "" : ": ",
                  Reason.c_str());
 }
 
-void TTerminalView::RunClosed() {
+void TerminalView::RunClosed() {
     FClosed = true;
     EndLine();
     QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
                               Qt::QueuedConnection);
 }
 
-bool TTerminalView::AskCredentials(const std::string& Site, std::string& User,
-                                   std::string& Password) {
+bool TerminalView::AskCredentials(const std::string& Site, std::string& User,
+                                  std::string& Password) {
     if (!::isatty(STDIN_FILENO) || !::isatty(::fileno(FErr)))
         return false;
     EndLine();

@@ -12,10 +12,10 @@
 
 namespace larkspool {
 
-class TTerminalView : public IRunObserver, public ICredentialsPrompt {
+class TerminalView : public IRunObserver, public ICredentialsPrompt {
 public:
     // Progress goes to Out, problems and the password prompt to Err.
-    explicit TTerminalView(bool Quiet, std::FILE* Out = stdout, std::FILE* Err = stderr);
+    explicit TerminalView(bool Quiet, std::FILE* Out = stdout, std::FILE* Err = stderr);
 
     void StatusChanged(const std::string& Text) override;
     void ProgressChanged(int Position, int Max) override;

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         std::fprintf(stderr, "larkspool-save: the stored settings were not read: %s\n", e.what());
     }
-    TSaveOptions options;
+    SaveOptions options;
     if (const int code = ParseSaveOptions(argc, argv, options); code >= 0)
         return code;
     return SaveCommand(std::move(options), StartChromium).Run();

@@ -136,7 +136,7 @@ private:
     int FPictureIndex = 0;
     int FStylesheetIndex = 0;
     TListerPhase FPhase = phPages;
-    TNameIndex FNames; // who carries which FileName, for the clash pass
+    NameIndex FNames; // who carries which FileName, for the clash pass
     std::unordered_map<std::string, std::vector<std::size_t>> FURLs[3]; // by phase
 };
 

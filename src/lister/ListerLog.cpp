@@ -67,7 +67,7 @@ bool TLister::FindPreviousDownload() {
     if (!Settings.SaveExistF || FPreviousDownloads.empty())
         return false;
     const std::string url = CurrentURL();
-    const TNameIndex::Place current{FPhase, static_cast<std::size_t>(IndexOf(FPhase))};
+    const NameIndex::Place current{FPhase, static_cast<std::size_t>(IndexOf(FPhase))};
     for (const TPreviousDownload& record : FPreviousDownloads) {
         if (record.URL != url || !LoggedFileExists(record) ||
             FNames.CarriedByOther(record.FileName, current))

@@ -22,8 +22,8 @@ std::string TLister::MakeUniqueName(std::string_view Name) {
 
     for (bool clashed = true; clashed;) {
         clashed = false;
-        TNameIndex::Place from{phPages, 0};
-        TNameIndex::Place found;
+        NameIndex::Place from{phPages, 0};
+        NameIndex::Place found;
         while (FNames.FindFrom(name, from, found)) {
             name = FitLocalName(std::to_string(FCounter++) + name);
             clashed = true;

@@ -70,11 +70,11 @@ bool IsFileInOutputFolder(const std::string& Name) {
            S_ISREG(info.st_mode);
 }
 
-void TNameIndex::Add(const std::string& Name, Place At) {
+void NameIndex::Add(const std::string& Name, Place At) {
     FPlaces[Name].insert(At);
 }
 
-void TNameIndex::Remove(const std::string& Name, Place At) {
+void NameIndex::Remove(const std::string& Name, Place At) {
     const auto it = FPlaces.find(Name);
     if (it == FPlaces.end())
         return;
@@ -83,7 +83,7 @@ void TNameIndex::Remove(const std::string& Name, Place At) {
         FPlaces.erase(it);
 }
 
-bool TNameIndex::FindFrom(const std::string& Name, Place From, Place& Found) const {
+bool NameIndex::FindFrom(const std::string& Name, Place From, Place& Found) const {
     const auto it = FPlaces.find(Name);
     if (it == FPlaces.end())
         return false;
@@ -94,7 +94,7 @@ bool TNameIndex::FindFrom(const std::string& Name, Place From, Place& Found) con
     return true;
 }
 
-bool TNameIndex::CarriedByOther(const std::string& Name, Place Except) const {
+bool NameIndex::CarriedByOther(const std::string& Name, Place Except) const {
     const auto it = FPlaces.find(Name);
     if (it == FPlaces.end())
         return false;

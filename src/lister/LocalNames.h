@@ -45,7 +45,7 @@ bool IsFileInOutputFolder(const std::string& Name);
 // then pictures, then style sheets, each in list order). Lets the clash pass
 // jump from one item with the name it is testing to the next instead of
 // comparing every item, without changing a single result.
-class TNameIndex {
+class NameIndex {
 public:
     using Place = std::pair<int, std::size_t>; // phase, index within the phase's list
 

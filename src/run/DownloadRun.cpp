@@ -32,8 +32,8 @@ bool IsHtmlExtension(const std::string& Extension) {
 
 } // namespace
 
-TDownloadRun::TDownloadRun(TLister& List, Variant BrowserWindow, IRunObserver& Observer,
-                           ICredentialsPrompt* Prompt)
+DownloadRun::DownloadRun(TLister& List, Variant BrowserWindow, IRunObserver& Observer,
+                         ICredentialsPrompt* Prompt)
     : FList(List), FBrowserWindow(std::move(BrowserWindow)), FObserver(Observer), FPrompt(Prompt) {
     AdvHttp.ConnectTimeout = 5000;
     AdvHttp.Method = "GET";
@@ -59,11 +59,11 @@ TDownloadRun::TDownloadRun(TLister& List, Variant BrowserWindow, IRunObserver& O
     connect(&tmrSkip, &QTimer::timeout, this, [this] { tmrSkipTimer(); });
 }
 
-TDownloadRun::~TDownloadRun() {
+DownloadRun::~DownloadRun() {
     AdvHttp.Abort();
 }
 
-void TDownloadRun::Start() {
+void DownloadRun::Start() {
     AdvHttp.OnError = [this](TAdvHttp& Http) {
         RequestFailed(TAdvHttp::ErrorText(Http.LastError));
     };
@@ -75,7 +75,7 @@ void TDownloadRun::Start() {
     AdvHttp.SetPassword(Settings.PassS);
 }
 
-void TDownloadRun::StartRun() {
+void DownloadRun::StartRun() {
     if (FClosed)
         return;
     try {
@@ -91,7 +91,7 @@ void TDownloadRun::StartRun() {
     }
 }
 
-void TDownloadRun::NextItem() {
+void DownloadRun::NextItem() {
     if (FClosed)
         return;
     if (FList.FindNext()) {
@@ -102,7 +102,7 @@ void TDownloadRun::NextItem() {
     }
 }
 
-void TDownloadRun::BeginItem() {
+void DownloadRun::BeginItem() {
     SetStatus(FList.PhaseCaption());
     if (FList.FindPreviousDownload()) {
         // Posted, so that a long series of taken-over items does not nest.
@@ -133,7 +133,7 @@ void TDownloadRun::BeginItem() {
 // The current item is reported and skipped from the event loop, so that a
 // long series of refused addresses does not nest, and nothing runs inside
 // the component's event that led here.
-void TDownloadRun::NotFetched(const std::string& URL, const std::string& Reason) {
+void DownloadRun::NotFetched(const std::string& URL, const std::string& Reason) {
     tmrSkip.stop();
     AdvHttp.Abort();
     FRequestInFlight = false; // a failure posted for this request is dropped
@@ -144,7 +144,7 @@ void TDownloadRun::NotFetched(const std::string& URL, const std::string& Reason)
 // From the event loop, unless the run moved on by then: the current item,
 // still to be done, is skipped and the next one begins (or the run closes,
 // when it was already finishing).
-void TDownloadRun::PostSkip() {
+void DownloadRun::PostSkip() {
     const std::uint64_t generation = ++FGeneration;
     QMetaObject::invokeMethod(
         this,
@@ -167,7 +167,7 @@ void TDownloadRun::PostSkip() {
 // A failure that escaped a step is reported; the run goes on from the event
 // loop with the next item (or closes, when it was finishing), so that it
 // never waits for an event that will not come.
-void TDownloadRun::Guarded(const std::function<void()>& Step) noexcept {
+void DownloadRun::Guarded(const std::function<void()>& Step) noexcept {
     std::string reason;
     try {
         Step();
@@ -193,7 +193,7 @@ void TDownloadRun::Guarded(const std::function<void()>& Step) noexcept {
 // Reports a failed request from the event loop (not inside the component's
 // event), unless the run has moved on by then; skips its item where nobody
 // watches, while the window waits for the user as before, now knowing why.
-void TDownloadRun::RequestFailed(const std::string& Reason) {
+void DownloadRun::RequestFailed(const std::string& Reason) {
     if (FClosed || !FRequestInFlight)
         return;
     const std::uint64_t serial = FRequestSerial;
@@ -212,14 +212,14 @@ void TDownloadRun::RequestFailed(const std::string& Reason) {
         Qt::QueuedConnection);
 }
 
-void TDownloadRun::TakeOver(std::uint64_t Generation) {
+void DownloadRun::TakeOver(std::uint64_t Generation) {
     if (FClosed || Generation != FGeneration)
         return;
     ProcessItem(false);
     NextItem();
 }
 
-void TDownloadRun::ArmAutoSkip() {
+void DownloadRun::ArmAutoSkip() {
     // While the password prompt is open the request waits for the user, not
     // for the server: no countdown runs (progress handled meanwhile by the
     // prompt's own loop must not start one).
@@ -233,7 +233,7 @@ void TDownloadRun::ArmAutoSkip() {
     }
 }
 
-bool TDownloadRun::IsTextResponse(const std::vector<std::string>& Headers) {
+bool DownloadRun::IsTextResponse(const std::vector<std::string>& Headers) {
     bool text = false;
     for (const std::string& line : Headers) {
         const std::string lower = LowerAscii(line);
@@ -243,7 +243,7 @@ bool TDownloadRun::IsTextResponse(const std::vector<std::string>& Headers) {
     return text;
 }
 
-bool TDownloadRun::IsTextFile(const std::string& Path) {
+bool DownloadRun::IsTextFile(const std::string& Path) {
     const std::string extension = DotExtension(Path.substr(Path.rfind('/') + 1));
     for (const char* text : {".htm", ".html", ".css", ".txt", ".js", ".xml", ".svg"})
         if (extension == text)
@@ -266,7 +266,7 @@ bool TDownloadRun::IsTextFile(const std::string& Path) {
     return start < bytes.size() && bytes[start] == '<';
 }
 
-void TDownloadRun::ProcessItem(bool Save) {
+void DownloadRun::ProcessItem(bool Save) {
     const std::string url = FList.CurrentURL();
     try {
         bool text;
@@ -292,37 +292,37 @@ void TDownloadRun::ProcessItem(bool Save) {
 
 // The status line's percentage; halves go to the even neighbour (the default
 // rounding mode).
-long TDownloadRun::Percent(int Position, int Max) {
+long DownloadRun::Percent(int Position, int Max) {
     return Max > 0 ? std::lrint(static_cast<double>(Position) / static_cast<double>(Max) * 100.0)
                    : 0;
 }
 
-std::string TDownloadRun::StatusText(int Position, int Max, const std::string& Text,
-                                     std::int64_t TotalReceived) {
+std::string DownloadRun::StatusText(int Position, int Max, const std::string& Text,
+                                    std::int64_t TotalReceived) {
     std::string status = std::to_string(Percent(Position, Max)) + "% " + Text;
     if (Text != "Relink files")
         status += " (" + std::to_string(TotalReceived) + " bytes received)";
     return status;
 }
 
-void TDownloadRun::SetStatus(const std::string& Text) {
+void DownloadRun::SetStatus(const std::string& Text) {
     FObserver.StatusChanged(StatusText(FPosition, FMax, Text, FTotalReceived));
     FObserver.TitleChanged(std::to_string(Percent(FPosition, FMax)) +
                            "% Larkspool: " + StartPageTitle);
 }
 
-void TDownloadRun::SetProgress(int Position, int Max) {
+void DownloadRun::SetProgress(int Position, int Max) {
     FPosition = Position;
     FMax = Max;
     FObserver.ProgressChanged(Position, Max);
 }
 
-void TDownloadRun::ShowItem() {
+void DownloadRun::ShowItem() {
     const std::string title = FList.CurrentTitle();
     FObserver.ItemChanged(title.empty() ? FList.CurrentURL() : title, FList.CurrentURL());
 }
 
-void TDownloadRun::FinishRun() {
+void DownloadRun::FinishRun() {
     if (FClosed)
         return;
     tmrSkip.stop();
@@ -339,7 +339,7 @@ void TDownloadRun::FinishRun() {
         this, [this] { CloseWindow(); }, Qt::QueuedConnection);
 }
 
-void TDownloadRun::RelinkAll() {
+void DownloadRun::RelinkAll() {
     FList.ResetToPages();
     SetProgress(FPosition, FList.Count());
     for (;;) {
@@ -360,17 +360,17 @@ void TDownloadRun::RelinkAll() {
     }
 }
 
-void TDownloadRun::CloseWindow() {
+void DownloadRun::CloseWindow() {
     FClosed = true;
     tmrSkip.stop();
     FObserver.RunClosed();
 }
 
-void TDownloadRun::Report(const std::string& URL, const std::exception& Error) {
+void DownloadRun::Report(const std::string& URL, const std::exception& Error) {
     FObserver.ProblemReported(URL, Error.what());
 }
 
-void TDownloadRun::SkipCurrent() {
+void DownloadRun::SkipCurrent() {
     if (FClosed)
         return;
     EndCurrentRequest();
@@ -380,28 +380,28 @@ void TDownloadRun::SkipCurrent() {
 
 // The request in flight ends without any further event, and a take-over
 // still posted for the current item is dropped.
-void TDownloadRun::EndCurrentRequest() {
+void DownloadRun::EndCurrentRequest() {
     tmrSkip.stop();
     AdvHttp.Abort();
     FRequestInFlight = false;
     ++FGeneration;
 }
 
-void TDownloadRun::Stop() {
+void DownloadRun::Stop() {
     if (FClosed)
         return;
     EndCurrentRequest();
     FinishRun();
 }
 
-void TDownloadRun::Abort() {
+void DownloadRun::Abort() {
     if (FClosed)
         return;
     EndCurrentRequest();
     CloseWindow();
 }
 
-void TDownloadRun::AdvHttpResponseReceived() {
+void DownloadRun::AdvHttpResponseReceived() {
     tmrSkip.stop();
     FTotalReceived += AdvHttp.BytesReceived;
     FItemReceived += AdvHttp.BytesReceived;
@@ -419,11 +419,11 @@ void TDownloadRun::AdvHttpResponseReceived() {
     ArmAutoSkip();
 }
 
-void TDownloadRun::AdvHttpRedirect() {
+void DownloadRun::AdvHttpRedirect() {
     FList.RenameCurrentAfterRedirect(AdvHttp.RedirectURL);
 }
 
-void TDownloadRun::AdvHttpRequestComplete() {
+void DownloadRun::AdvHttpRequestComplete() {
     tmrSkip.stop();
     FRequestInFlight = false;
     const std::string failure = FailureOf(AdvHttp);
@@ -438,7 +438,7 @@ void TDownloadRun::AdvHttpRequestComplete() {
     NextItem();
 }
 
-std::string TDownloadRun::FailureOf(const TAdvHttp& Http) {
+std::string DownloadRun::FailureOf(const TAdvHttp& Http) {
     const DWORD error = Http.LastError;
     if (error != 0 && error != ERROR_IO_PENDING)
         return TAdvHttp::ErrorText(error);
@@ -458,7 +458,7 @@ std::string TDownloadRun::FailureOf(const TAdvHttp& Http) {
     return "HTTP " + std::to_string(code) + (reason.empty() ? "" : " " + reason);
 }
 
-void TDownloadRun::AdvHttpNeedAuth() {
+void DownloadRun::AdvHttpNeedAuth() {
     if (!FPrompt)
         return;
     // One prompt at a time: the component delivers one event at a time, so
@@ -487,7 +487,7 @@ void TDownloadRun::AdvHttpNeedAuth() {
         ArmAutoSkip();
 }
 
-void TDownloadRun::tmrSkipTimer() {
+void DownloadRun::tmrSkipTimer() {
     tmrSkip.stop();
     if (FClosed || !FRequestInFlight || FPromptOpen)
         return;

@@ -32,12 +32,12 @@
 
 namespace larkspool {
 
-class TDownloadRun : public QObject {
+class DownloadRun : public QObject {
     Q_OBJECT
 public:
-    TDownloadRun(TLister& List, Variant BrowserWindow, IRunObserver& Observer,
-                 ICredentialsPrompt* Prompt = nullptr);
-    ~TDownloadRun() override;
+    DownloadRun(TLister& List, Variant BrowserWindow, IRunObserver& Observer,
+                ICredentialsPrompt* Prompt = nullptr);
+    ~DownloadRun() override;
 
     // The window is shown: the run begins from the event loop.
     void Start();

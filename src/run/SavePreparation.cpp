@@ -106,9 +106,9 @@ SavePreparation::SavePreparation(const std::string& Folder,
 }
 
 std::unique_ptr<TLister> SavePreparation::BuildList(const Variant& Window,
-                                                    const std::vector<TLinkRow>& Links) const {
+                                                    const std::vector<LinkRow>& Links) const {
     auto list = std::make_unique<TLister>(Window);
-    for (const TLinkRow& row : Links)
+    for (const LinkRow& row : Links)
         list->AddLink(row.Address, row.Text);
     HandToBrowser(*list, Window);
     return list;

@@ -63,7 +63,7 @@ public:
     // Address and Text), the files left to the browser handed to it. A
     // failing browser call raises.
     std::unique_ptr<TLister> BuildList(const Variant& Window,
-                                       const std::vector<TLinkRow>& Links) const;
+                                       const std::vector<LinkRow>& Links) const;
 
 private:
     std::string FFolder;

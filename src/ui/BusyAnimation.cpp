@@ -22,17 +22,17 @@ QColor Blend(const QColor& From, const QColor& To, double Amount) {
 
 } // namespace
 
-TBusyAnimation::TBusyAnimation(QWidget* Parent) : QWidget(Parent) {
+BusyAnimation::BusyAnimation(QWidget* Parent) : QWidget(Parent) {
     setFixedSize(sizeHint());
     FTimer.setInterval(FrameMs);
     connect(&FTimer, &QTimer::timeout, this, [this] { NextFrame(); });
 }
 
-QSize TBusyAnimation::sizeHint() const {
+QSize BusyAnimation::sizeHint() const {
     return {272, 60};
 }
 
-void TBusyAnimation::Play() {
+void BusyAnimation::Play() {
     if (IsPlaying())
         return;
     FFrame = 0;
@@ -40,18 +40,18 @@ void TBusyAnimation::Play() {
     update();
 }
 
-void TBusyAnimation::Stop() {
+void BusyAnimation::Stop() {
     FTimer.stop();
     FFrame = StopFrame;
     update();
 }
 
-void TBusyAnimation::NextFrame() {
+void BusyAnimation::NextFrame() {
     FFrame = (FFrame + 1) % FrameCount;
     update();
 }
 
-void TBusyAnimation::paintEvent(QPaintEvent*) {
+void BusyAnimation::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QColor rest = palette().color(QPalette::Mid);

@@ -9,14 +9,14 @@
 
 namespace larkspool {
 
-class TBusyAnimation : public QWidget {
+class BusyAnimation : public QWidget {
     Q_OBJECT
 public:
     static constexpr int FrameCount = 32;
     // Shown when stopped: the sweep has left the row and every square rests.
     static constexpr int StopFrame = 31;
 
-    explicit TBusyAnimation(QWidget* Parent = nullptr);
+    explicit BusyAnimation(QWidget* Parent = nullptr);
 
     void Play();
     void Stop();

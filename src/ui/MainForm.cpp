@@ -45,7 +45,7 @@ TMainForm::TMainForm(TLister& List, Variant BrowserWindow, QWidget* Parent)
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Larkspool"));
 
-    Animate1 = new TBusyAnimation(this);
+    Animate1 = new BusyAnimation(this);
     Animate1->setObjectName(QStringLiteral("Animate1"));
     lblURL = new QLabel(this);
     lblURL->setObjectName(QStringLiteral("lblURL"));

@@ -21,7 +21,7 @@ class QPushButton;
 
 namespace larkspool {
 
-class TBusyAnimation;
+class BusyAnimation;
 
 class TMainForm : public QDialog, public IRunObserver, public ICredentialsPrompt {
     Q_OBJECT
@@ -47,7 +47,7 @@ public:
     static QString ProblemsMessage(const std::vector<std::string>& Problems);
     static constexpr int MaxListedProblems = 20;
 
-    TBusyAnimation* Animate1;
+    BusyAnimation* Animate1;
     QLabel* lblURL;
     QProgressBar* pbGet;
     QLabel* lblStatus;
@@ -66,7 +66,7 @@ private:
     void btnStopClick();
     void btnAbortClick();
 
-    TDownloadRun FRun;
+    DownloadRun FRun;
     std::vector<std::string> FProblems;
     bool FShown = false;
 };

@@ -125,7 +125,7 @@ private:
     QWidget* MakeAboutPage();
     void SortLinks();
     // The rows whose box is checked, for the download list.
-    std::vector<TLinkRow> CheckedLinks() const;
+    std::vector<LinkRow> CheckedLinks() const;
     void RunSave(const std::string& SubFolder);
     void EndSession();
     void ShowUpdateNotice(const std::string& ReplyText);

@@ -22,7 +22,7 @@ namespace {
 
 // A row of the link list, ordered by the form's sort column: ASCII letters
 // without regard to case, every other byte by its value.
-class TLinkItem : public QTreeWidgetItem {
+class LinkItem : public QTreeWidgetItem {
 public:
     using QTreeWidgetItem::QTreeWidgetItem;
 
@@ -45,7 +45,7 @@ void TStartForm::CollectLinks(const Variant& Window) {
     } catch (const std::exception&) {
     }
     BrowserWindow = Window;
-    TPageLinks page;
+    PageLinks page;
     try {
         ReadPageAddressAndTitle(Window, page);
     } catch (...) {
@@ -64,7 +64,7 @@ void TStartForm::CollectLinks(const Variant& Window) {
     LinksView->setUpdatesEnabled(false);
     std::exception_ptr failure;
     try {
-        ReadPageLinks(Window, page, [this](const TLinkRow& Row) {
+        ReadPageLinks(Window, page, [this](const LinkRow& Row) {
             AddLinkRow(Row.Number, Row.Address, Row.Text, Row.Checked);
         });
     } catch (...) {
@@ -84,7 +84,7 @@ void TStartForm::CollectLinks(const Variant& Window) {
 
 void TStartForm::AddLinkRow(const std::string& Number, const std::string& Address,
                             const std::string& Text, bool Checked) {
-    auto* item = new TLinkItem(LinksView);
+    auto* item = new LinkItem(LinksView);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setText(0, ToQ(Number));
     item->setText(1, ToQ(Address));

@@ -71,13 +71,13 @@ void TStartForm::btnSaveClick() {
     RunSave(subFolder ? prepared->SubFolder() : typedSubFolder);
 }
 
-std::vector<TLinkRow> TStartForm::CheckedLinks() const {
-    std::vector<TLinkRow> links;
+std::vector<LinkRow> TStartForm::CheckedLinks() const {
+    std::vector<LinkRow> links;
     for (int i = 0; i < LinksView->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = LinksView->topLevelItem(i);
         if (row->checkState(0) != Qt::Checked)
             continue;
-        TLinkRow link;
+        LinkRow link;
         link.Address = FromQ(row->text(1));
         link.Text = FromQ(row->text(2));
         links.push_back(std::move(link));

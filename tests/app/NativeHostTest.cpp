@@ -158,24 +158,24 @@ class NativeHostTest : public QObject {
     std::unique_ptr<QTemporaryDir> FHome;
     std::unique_ptr<TStartForm> FForm;
     std::unique_ptr<FakeExtension> FExtension;
-    std::unique_ptr<TNativeHost> FHost;
+    std::unique_ptr<NativeHost> FHost;
     std::vector<int> FExits;
     int FQuits = 0;
 
-    TNativeHost& Open(const Variant& Window,
-                      std::chrono::milliseconds HelloLimit = std::chrono::seconds(10)) {
+    NativeHost& Open(const Variant& Window,
+                     std::chrono::milliseconds HelloLimit = std::chrono::seconds(10)) {
         FExtension = std::make_unique<FakeExtension>(Window);
         FForm = std::make_unique<TStartForm>();
         FForm->show();
         HomeURL = "http://127.0.0.1:1/";
-        FHost = std::make_unique<TNativeHost>(*FForm, FExtension->HostIn, FExtension->HostOut);
+        FHost = std::make_unique<NativeHost>(*FForm, FExtension->HostIn, FExtension->HostOut);
         FHost->Exit = [this](int Code) { FExits.push_back(Code); };
         FHost->App.Quit = [this] { ++FQuits; };
         FHost->HelloLimit = HelloLimit;
         FHost->Open();
         return *FHost;
     }
-    TNativeHost& Open(const MemoryPage& Page) { return Open(Variant(MakeMemoryWindow(Page))); }
+    NativeHost& Open(const MemoryPage& Page) { return Open(Variant(MakeMemoryWindow(Page))); }
 
 private slots:
     void init() {

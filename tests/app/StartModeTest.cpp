@@ -15,22 +15,22 @@
 using namespace larkspool;
 
 TEST(StartMode, SwitchesAndTheBrowsersStart) {
-    EXPECT_EQ(ParseStartMode({}), TStartMode::ByHand);
-    EXPECT_EQ(ParseStartMode({"-regserver"}), TStartMode::RegServer);
-    EXPECT_EQ(ParseStartMode({"/RegServer"}), TStartMode::RegServer);
-    EXPECT_EQ(ParseStartMode({"--REGSERVER"}), TStartMode::RegServer);
-    EXPECT_EQ(ParseStartMode({"-unregserver"}), TStartMode::UnregServer);
-    EXPECT_EQ(ParseStartMode({"-regserver", "/UNREGSERVER"}), TStartMode::UnregServer);
-    EXPECT_EQ(ParseStartMode({"-Embedding"}), TStartMode::Embedding);
-    EXPECT_EQ(ParseStartMode({"/automation"}), TStartMode::Embedding);
+    EXPECT_EQ(ParseStartMode({}), StartMode::ByHand);
+    EXPECT_EQ(ParseStartMode({"-regserver"}), StartMode::RegServer);
+    EXPECT_EQ(ParseStartMode({"/RegServer"}), StartMode::RegServer);
+    EXPECT_EQ(ParseStartMode({"--REGSERVER"}), StartMode::RegServer);
+    EXPECT_EQ(ParseStartMode({"-unregserver"}), StartMode::UnregServer);
+    EXPECT_EQ(ParseStartMode({"-regserver", "/UNREGSERVER"}), StartMode::UnregServer);
+    EXPECT_EQ(ParseStartMode({"-Embedding"}), StartMode::Embedding);
+    EXPECT_EQ(ParseStartMode({"/automation"}), StartMode::Embedding);
     EXPECT_EQ(ParseStartMode({"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"}),
-              TStartMode::Embedding);
+              StartMode::Embedding);
     EXPECT_EQ(ParseStartMode({"/home/u/.mozilla/native-messaging-hosts/larkspool.lsapp.json",
                               "larkspool@vandrell.example"}),
-              TStartMode::Embedding);
-    EXPECT_EQ(ParseStartMode({"--version"}), TStartMode::Version);
+              StartMode::Embedding);
+    EXPECT_EQ(ParseStartMode({"--version"}), StartMode::Version);
     // Anything else is a start by hand, also a stray path.
-    EXPECT_EQ(ParseStartMode({"/tmp/page.html", "-x"}), TStartMode::ByHand);
+    EXPECT_EQ(ParseStartMode({"/tmp/page.html", "-x"}), StartMode::ByHand);
 }
 
 class Registration : public ::testing::Test {

@@ -160,7 +160,7 @@ TEST_F(DevToolsTest, PageAndFrameChains) {
     EXPECT_EQ(d.Get("characterSet").ToText(), "UTF-8");
 
     // The link picker's reading of the same window.
-    const TPageLinks listed = CollectPageLinks(w);
+    const PageLinks listed = CollectPageLinks(w);
     EXPECT_EQ(listed.Title, "Test page");
     EXPECT_EQ(listed.Selection, "chosen words");
     ASSERT_EQ(listed.Rows.size(), 2u);

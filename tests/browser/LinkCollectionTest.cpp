@@ -14,7 +14,7 @@ TEST(LinkCollection, RowsNumbersChecksAndMailLinks) {
     page.Links = {{"http://site.test/a.htm", " at "}, {"MAILTO:me@site.test", "mail"},
                   {"http://site.test/b.htm", "At"},   {"http://site.test/send?to=mailto:x", "send"},
                   {"http://site.test/c.htm", ""},     {"http://site.test/a.htm", "Other"}};
-    const TPageLinks links = CollectPageLinks(Variant(MakeMemoryWindow(page)));
+    const PageLinks links = CollectPageLinks(Variant(MakeMemoryWindow(page)));
     EXPECT_EQ(links.URL, "http://site.test/index.html");
     EXPECT_EQ(links.Title, "Report: 2001/2002 (final)");
     ASSERT_EQ(links.Rows.size(), 4u);
@@ -34,7 +34,7 @@ TEST(LinkCollection, NothingSelectedChecksNothing) {
     MemoryPage page;
     page.Url = "http://site.test/";
     page.Links = {{"http://site.test/a.htm", "a"}};
-    const TPageLinks links = CollectPageLinks(Variant(MakeMemoryWindow(page)));
+    const PageLinks links = CollectPageLinks(Variant(MakeMemoryWindow(page)));
     ASSERT_EQ(links.Rows.size(), 1u);
     EXPECT_FALSE(links.Rows[0].Checked);
 }

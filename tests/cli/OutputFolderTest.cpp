@@ -51,7 +51,7 @@ template <typename Fn> auto AsOrdinaryUser(Fn Check) {
 
 TEST_F(OutputFolderTest, AnEmptyFolderIsRefusedNotTakenForTheCurrentOne) {
     EXPECT_THAT(DestinationProblem(""), HasSubstr("no destination folder is given (--folder)"));
-    EXPECT_THROW(SavePreparation("", ChosenSubFolder(TSaveOptions{}, "Title")),
+    EXPECT_THROW(SavePreparation("", ChosenSubFolder(SaveOptions{}, "Title")),
                  SavePreparationError);
 }
 
@@ -74,7 +74,7 @@ TEST_F(OutputFolderTest, AFolderWithoutWriteAccessIsRefused) {
 TEST_F(OutputFolderTest, AWritableFolderIsTakenWithItsSubfolder) {
     EXPECT_EQ(DestinationProblem(Root), "");
     Settings.CreateSubFolder = true;
-    const SavePreparation prepared(Root + "//", ChosenSubFolder(TSaveOptions{}, "Herons"));
+    const SavePreparation prepared(Root + "//", ChosenSubFolder(SaveOptions{}, "Herons"));
     EXPECT_EQ(prepared.Folder(), Root + "/Herons/");
     EXPECT_TRUE(fs::is_directory(Root + "/Herons"));
 }
@@ -82,19 +82,19 @@ TEST_F(OutputFolderTest, AWritableFolderIsTakenWithItsSubfolder) {
 TEST_F(OutputFolderTest, AnExistingSubfolderThatIsAFileIsRefused) {
     std::ofstream(Root + "/Herons") << "x";
     Settings.CreateSubFolder = true;
-    EXPECT_THROW(SavePreparation(Root, ChosenSubFolder(TSaveOptions{}, "Herons")),
+    EXPECT_THROW(SavePreparation(Root, ChosenSubFolder(SaveOptions{}, "Herons")),
                  SavePreparationError);
 }
 
 // The subfolder comes from --subfolder, else from the title; none when the
 // settings want none.
 TEST_F(OutputFolderTest, TheSubfolderIsTheGivenNameOrTheTitles) {
-    TSaveOptions given;
+    SaveOptions given;
     given.SubFolderName = "../x"; // refused when it is made, not replaced
     EXPECT_EQ(ChosenSubFolder(given, "Herons"), std::nullopt);
     Settings.CreateSubFolder = true;
     EXPECT_EQ(ChosenSubFolder(given, "Herons"), std::optional<std::string>("../x"));
-    EXPECT_EQ(ChosenSubFolder(TSaveOptions{}, "Herons: at dusk"),
+    EXPECT_EQ(ChosenSubFolder(SaveOptions{}, "Herons: at dusk"),
               std::optional<std::string>("Herons at dusk"));
 }
 
@@ -104,6 +104,6 @@ TEST_F(OutputFolderTest, ATitleWithoutAUsableNameGivesSavedPage) {
     Settings.CreateSubFolder = true;
     for (const std::string& title :
          {std::string("???"), std::string(""), std::string(" : "), std::string(300, 'h')})
-        EXPECT_EQ(ChosenSubFolder(TSaveOptions{}, title), std::optional<std::string>("Saved page"))
+        EXPECT_EQ(ChosenSubFolder(SaveOptions{}, title), std::optional<std::string>("Saved page"))
             << title;
 }

@@ -156,7 +156,7 @@ protected:
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());
-        TSaveOptions options;
+        SaveOptions options;
         const int parsed = ParseSaveOptions(static_cast<int>(argv.size()), argv.data(), options);
         EXPECT_EQ(parsed, -1) << "the arguments were not taken";
         char* outText = nullptr;

@@ -45,10 +45,10 @@ protected:
         return ::testing::internal::GetCapturedStdout();
     }
 
-    static std::vector<TLinkRow> Rows(std::initializer_list<std::string> Addresses) {
-        std::vector<TLinkRow> rows;
+    static std::vector<LinkRow> Rows(std::initializer_list<std::string> Addresses) {
+        std::vector<LinkRow> rows;
         for (const std::string& address : Addresses) {
-            TLinkRow row;
+            LinkRow row;
             row.Address = address;
             row.Text = "link";
             rows.push_back(row);
@@ -58,12 +58,12 @@ protected:
 
     larkspool::check::ConfigFolder Config;
     const std::string Root = Config.Path();
-    TSaveOptions Options;
+    SaveOptions Options;
 };
 
-std::vector<std::string> Addresses(const std::vector<TLinkRow>& Rows) {
+std::vector<std::string> Addresses(const std::vector<LinkRow>& Rows) {
     std::vector<std::string> addresses;
-    for (const TLinkRow& row : Rows)
+    for (const LinkRow& row : Rows)
         addresses.push_back(row.Address);
     return addresses;
 }
@@ -99,7 +99,7 @@ TEST_F(SaveOptionsTest, APatternTheEngineRejectsIsABadArgument) {
 }
 
 TEST_F(SaveOptionsTest, OtherChoicesTakeAllNoneOrTheSelectedTexts) {
-    std::vector<TLinkRow> rows = Rows({"http://h/a", "http://h/b"});
+    std::vector<LinkRow> rows = Rows({"http://h/a", "http://h/b"});
     rows[1].Text = "Herons";
     ASSERT_EQ(Parse({"http://h/", "--links", "all"}), -1);
     EXPECT_EQ(ChosenLinks(Options, rows).size(), 2u);

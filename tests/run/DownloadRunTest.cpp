@@ -129,13 +129,13 @@ protected:
 
     // Runs a save of the page with the given links until the run closes.
     void Save(const std::vector<std::string>& Links,
-              const std::function<void(TDownloadRun&)>& During = {}) {
+              const std::function<void(DownloadRun&)>& During = {}) {
         const Variant window(MakeMemoryWindow(Page));
         List = std::make_unique<TLister>(window);
         for (const std::string& link : Links)
             List->AddLink(Web.Url(link), link);
         Seen = Observer{};
-        TDownloadRun run(*List, window, Seen, &Asker);
+        DownloadRun run(*List, window, Seen, &Asker);
         if (Prepare)
             Prepare(run);
         run.Start();
@@ -145,7 +145,7 @@ protected:
         Received = run.TotalReceived();
     }
     // Set before Save: what the run is told before it starts.
-    std::function<void(TDownloadRun&)> Prepare;
+    std::function<void(DownloadRun&)> Prepare;
     std::int64_t Received = 0; // by the last Save
     std::string Read(const std::string& Name) const { return Output.Read(Name); }
     int Requests(const std::string& Path) const {
@@ -166,25 +166,24 @@ protected:
 } // namespace
 
 TEST(DownloadRunTexts, ContentTypeTest) {
+    EXPECT_TRUE(DownloadRun::IsTextResponse({"HTTP/1.1 200 OK", "Content-Type: text/html; x", ""}));
     EXPECT_TRUE(
-        TDownloadRun::IsTextResponse({"HTTP/1.1 200 OK", "Content-Type: text/html; x", ""}));
-    EXPECT_TRUE(
-        TDownloadRun::IsTextResponse({"Content-Type: image/jpeg", "content-type:text/html"}));
+        DownloadRun::IsTextResponse({"Content-Type: image/jpeg", "content-type:text/html"}));
     EXPECT_FALSE(
-        TDownloadRun::IsTextResponse({"Content-Type: text/html", "Content-Type: image/gif"}));
-    EXPECT_FALSE(TDownloadRun::IsTextResponse({"X-Content-Type: text/html"}));
-    EXPECT_FALSE(TDownloadRun::IsTextResponse({}));
+        DownloadRun::IsTextResponse({"Content-Type: text/html", "Content-Type: image/gif"}));
+    EXPECT_FALSE(DownloadRun::IsTextResponse({"X-Content-Type: text/html"}));
+    EXPECT_FALSE(DownloadRun::IsTextResponse({}));
 }
 
 TEST(DownloadRunTexts, StatusLineAndItsRounding) {
-    EXPECT_EQ(TDownloadRun::StatusText(1, 4, "Save pictures", 512),
+    EXPECT_EQ(DownloadRun::StatusText(1, 4, "Save pictures", 512),
               "25% Save pictures (512 bytes received)");
-    EXPECT_EQ(TDownloadRun::StatusText(1, 8, "Save Web Pages", 0),
+    EXPECT_EQ(DownloadRun::StatusText(1, 8, "Save Web Pages", 0),
               "12% Save Web Pages (0 bytes received)");
-    EXPECT_EQ(TDownloadRun::StatusText(3, 8, "Save Web Pages", 0),
+    EXPECT_EQ(DownloadRun::StatusText(3, 8, "Save Web Pages", 0),
               "38% Save Web Pages (0 bytes received)");
-    EXPECT_EQ(TDownloadRun::StatusText(2, 4, "Relink files", 99), "50% Relink files");
-    EXPECT_EQ(TDownloadRun::StatusText(0, 0, "Save Web Pages", 0),
+    EXPECT_EQ(DownloadRun::StatusText(2, 4, "Relink files", 99), "50% Relink files");
+    EXPECT_EQ(DownloadRun::StatusText(0, 0, "Save Web Pages", 0),
               "0% Save Web Pages (0 bytes received)");
 }
 
@@ -232,14 +231,14 @@ TEST_F(DownloadRunTest, SecondSaveTakesOverWhatTheFirstStored) {
 }
 
 TEST_F(DownloadRunTest, SkipStopAndAbortOnAStalledItem) {
-    Save({"/stall", "/a.htm"}, [&](TDownloadRun& run) {
+    Save({"/stall", "/a.htm"}, [&](DownloadRun& run) {
         ASSERT_TRUE(WaitFor([&] { return Requests("/stall") == 1; }));
         run.SkipCurrent();
     });
     EXPECT_EQ(List->Pages()[1].State, stSkipped);
     EXPECT_EQ(List->Pages()[2].State, stRelinked);
 
-    Save({"/stall", "/a.htm"}, [&](TDownloadRun& run) {
+    Save({"/stall", "/a.htm"}, [&](DownloadRun& run) {
         ASSERT_TRUE(WaitFor([&] { return Requests("/stall") == 2; }));
         run.Stop();
     });
@@ -248,7 +247,7 @@ TEST_F(DownloadRunTest, SkipStopAndAbortOnAStalledItem) {
     EXPECT_EQ(List->Pages()[0].State, stRelinked);
 
     std::filesystem::remove(OutputFolder + "lkspl.log");
-    Save({"/stall"}, [&](TDownloadRun& run) {
+    Save({"/stall"}, [&](DownloadRun& run) {
         ASSERT_TRUE(WaitFor([&] { return Requests("/stall") == 3; }));
         run.Abort();
     });
@@ -275,7 +274,7 @@ TEST_F(DownloadRunTest, AFailedRequestWaitsUnlessFailuresAreSkipped) {
         List->AddLink("http://127.0.0.1:1/gone.htm", "gone"); // nothing listens there
         List->AddLink(Web.Url("/a.htm"), "a");
         Seen = Observer{};
-        TDownloadRun run(*List, window, Seen, &Asker);
+        DownloadRun run(*List, window, Seen, &Asker);
         run.SkipFailedRequests = skip;
         run.Start();
         if (!skip) {
@@ -317,7 +316,7 @@ TEST_F(DownloadRunTest, RefusedAddressesAreReportedAndSkipped) {
     const std::string tooLong = "/" + std::string(3000, 'a') + ".htm";
     for (const bool skipFailures : {false, true}) {
         SCOPED_TRACE(skipFailures);
-        Prepare = [&](TDownloadRun& Run) { Run.SkipFailedRequests = skipFailures; };
+        Prepare = [&](DownloadRun& Run) { Run.SkipFailedRequests = skipFailures; };
         const auto refused = [&](std::size_t Index) {
             EXPECT_EQ(List->Pages()[Index].State, stSkipped);
             ASSERT_EQ(Seen.Problems.size(), 1u);
@@ -335,7 +334,7 @@ TEST_F(DownloadRunTest, RefusedAddressesAreReportedAndSkipped) {
         EXPECT_EQ(List->Pages()[3].State, stRelinked);
 
         const int stalls = Requests("/stall");
-        Save({"/stall", tooLong}, [&](TDownloadRun& run) { // after a Skip
+        Save({"/stall", tooLong}, [&](DownloadRun& run) { // after a Skip
             ASSERT_TRUE(WaitFor([&] { return Requests("/stall") == stalls + 1; }));
             run.SkipCurrent();
         });
@@ -361,7 +360,7 @@ TEST_F(DownloadRunTest, OtherSchemesAreNeitherFetchedNorBroken) {
                              "file:///etc/hostname", "android-app://x.y/http/h"})
         List->AddLink(link, link);
     List->AddLink(Web.Url("/a.htm"), "a");
-    TDownloadRun run(*List, window, Seen, &Asker);
+    DownloadRun run(*List, window, Seen, &Asker);
     run.Start();
     ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
     EXPECT_TRUE(Seen.Problems.empty()) << Seen.Problems.front();
@@ -399,7 +398,7 @@ TEST_F(DownloadRunTest, ErrorAnswersAreReportedAndNotStored) {
 TEST_F(DownloadRunTest, LargeHeadsAreReadOrFailWithAReason) {
     // (A request that fails waits for the user in the window; nobody
     // watches here.)
-    Prepare = [](TDownloadRun& Run) { Run.SkipFailedRequests = true; };
+    Prepare = [](DownloadRun& Run) { Run.SkipFailedRequests = true; };
     Save({"/a.htm", "/head3", "/head128"});
     EXPECT_EQ(Read("head3.htm"), "long head");
     EXPECT_EQ(List->Pages()[2].State, stRelinked);
@@ -416,7 +415,7 @@ TEST_F(DownloadRunTest, LargeHeadsAreReadOrFailWithAReason) {
 // given up past the limit, and the run goes on.
 TEST_F(DownloadRunTest, AFileWithoutEndIsGivenUpPastTheLimit) {
     for (const bool skipFailures : {false, true}) {
-        Prepare = [&](TDownloadRun& Run) {
+        Prepare = [&](DownloadRun& Run) {
             Run.SkipFailedRequests = skipFailures;
             Run.MaxFileBytes = 4 * 1024 * 1024;
         };
@@ -436,7 +435,7 @@ TEST_F(DownloadRunTest, AFileWithoutEndIsGivenUpPastTheLimit) {
 TEST_F(DownloadRunTest, AFileThatTricklesIsGivenUpAfterTheTimeLimit) {
     Settings.AutoSkip = true;
     Settings.SkipSec = 1;
-    Prepare = [](TDownloadRun& Run) {
+    Prepare = [](DownloadRun& Run) {
         Run.SkipFailedRequests = true;
         Run.MaxFileTime = std::chrono::seconds(2);
     };
@@ -463,7 +462,7 @@ TEST_F(DownloadRunTest, RedirectsBetweenHttpAndHttpsAreFollowed) {
         List->AddLink(via(Web, tls.Url("/basic")), "credentials");
         Settings.UserS = LocalServer::User;
         Settings.PassS = LocalServer::Password;
-        TDownloadRun run(*List, window, Seen, &Asker);
+        DownloadRun run(*List, window, Seen, &Asker);
         run.SkipFailedRequests = true;
         run.Start();
         ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
@@ -484,7 +483,7 @@ TEST_F(DownloadRunTest, RedirectsBetweenHttpAndHttpsAreFollowed) {
 TEST_F(DownloadRunTest, NoCountdownWhileThePasswordPromptIsOpen) {
     Settings.AutoSkip = true;
     Settings.SkipSec = 1;
-    TDownloadRun* running = nullptr;
+    DownloadRun* running = nullptr;
     Asker.WhileOpen = [&] {
         ASSERT_NE(running, nullptr);
         running->AdvHttp.BytesReceived = 10;
@@ -493,7 +492,7 @@ TEST_F(DownloadRunTest, NoCountdownWhileThePasswordPromptIsOpen) {
         QTimer::singleShot(1600, &prompt, &QEventLoop::quit);
         prompt.exec();
     };
-    Save({"/basic", "/a.htm"}, [&](TDownloadRun& run) { running = &run; });
+    Save({"/basic", "/a.htm"}, [&](DownloadRun& run) { running = &run; });
     EXPECT_EQ(Asker.Sites.size(), 1u);
     EXPECT_EQ(List->Pages()[1].State, stRelinked);
     EXPECT_EQ(List->Pages()[2].State, stRelinked);

@@ -196,7 +196,7 @@ TEST_F(SavePreparationTest, TheListHoldsTheChosenLinksAndHandsFilesToTheBrowser)
     page.Html = "<html><body><a href=\"a.htm\">a</a><a href=\"file.zip\">zip</a></body></html>";
     const Variant window(MakeMemoryWindow(page));
     SavePreparation prepared(Root, std::string("News"));
-    std::vector<TLinkRow> links(2);
+    std::vector<LinkRow> links(2);
     links[0].Address = "http://127.0.0.1:1/news/a.htm";
     links[0].Text = "a";
     links[1].Address = "http://127.0.0.1:1/news/file.zip";

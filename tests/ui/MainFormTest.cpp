@@ -117,7 +117,7 @@ private slots:
         QTRY_VERIFY(Form->Animate1->Frame() > 1);
         Form->Animate1->Stop();
         QVERIFY(!Form->Animate1->IsPlaying() &&
-                Form->Animate1->Frame() == TBusyAnimation::StopFrame);
+                Form->Animate1->Frame() == BusyAnimation::StopFrame);
 
         const QStringList lines =
             TMainForm::ProblemsMessage(std::vector<std::string>(25, "http://x/: failed"))
