@@ -86,7 +86,11 @@ std::vector<LinkRow> TStartForm::CheckedLinks() const {
 }
 
 void TStartForm::RunSave(const std::string& SubFolder) {
-    WriteTextFile(OutputFolder + SubFolder + ".URL", {"[InternetShortcut]", "URL=" + StartPageURL});
+    // Without a subfolder the name is still the typed one; a name that would
+    // lead out of the folder gets no shortcut rather than one elsewhere.
+    if (SubFolder.find('/') == std::string::npos)
+        WriteTextFile(OutputFolder + SubFolder + ".URL",
+                      {"[InternetShortcut]", "URL=" + StartPageURL});
     WriteTextFile(WarningFilePath(), {WarningLine1, WarningLine2});
     {
         TMainForm form(*Lister, BrowserWindow);

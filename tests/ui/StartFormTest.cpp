@@ -513,6 +513,24 @@ private slots:
         QCOMPARE(FApp.Drops, 1);
     }
 
+    // Without a subfolder the typed name only names the shortcut: one that
+    // would lead out of the folder gets none there or anywhere else.
+    void startWithoutSubfolderKeepsTheShortcutInside() {
+        const QString chosen = FHome->filePath("a/chosen"); // "../../y" is FHome/y
+        QVERIFY(QDir().mkpath(chosen));
+        TStartForm& form = Collect(TitledPage());
+        form.edFolder->setText(chosen);
+        form.chbSubFolder->setChecked(false);
+        form.edSubFolder->setText("../../y");
+        bool ran = false;
+        form.OnRunWindow = [&](TMainForm&) { ran = true; };
+        form.btnSave->click();
+        QVERIFY(ran);
+        QVERIFY(QFileInfo::exists(chosen + "/INDEX.HTML"));
+        QVERIFY(!QFileInfo::exists(FHome->filePath("y.URL")));
+        QVERIFY(QDir(FHome->path()).entryList(QStringList{"*.URL"}).isEmpty());
+    }
+
     // What a killed save was writing is removed when the next save of the
     // folder starts; what a living process writes is left alone.
     void startRemovesWhatAKilledSaveLeft() {
