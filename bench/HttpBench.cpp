@@ -4,6 +4,7 @@
 //
 //   http_bench [SMALL_GETS] [BODY_MEGABYTES]     (default 1000 and 500)
 #include "http/AdvHttp.h"
+#include "support/TempFolder.h"
 
 #include <httplib.h>
 
@@ -86,14 +87,11 @@ int main(int argc, char** argv) {
     waitFor(gets);
     const double oursSmall = Seconds(start);
 
-    const std::string config = "/tmp/larkspool-http-bench-urls.txt";
-    {
-        std::ofstream out(config);
-        for (int i = 0; i < gets; ++i)
-            out << "url = \"" << base << "/small\"\noutput = \"/dev/null\"\n";
-    }
-    const double curlSmall = RunCurl("-K " + config);
-    std::remove(config.c_str());
+    const larkspool::check::TempFolder scratch("larkspool-http-bench");
+    std::string urls;
+    for (int i = 0; i < gets; ++i)
+        urls += "url = \"" + base + "/small\"\noutput = \"/dev/null\"\n";
+    const double curlSmall = RunCurl("-K " + scratch.Write("urls.txt", urls));
 
     // One large body, held in memory by the component as the program does.
     done = 0;

@@ -3,6 +3,7 @@
 #include "browser/MemoryObjects.h"
 #include "html/Relinker.h"
 #include "lister/Lister.h"
+#include "support/TempFolder.h"
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
 
@@ -43,9 +44,8 @@ std::string PageMarkup(int Page) {
 }
 
 void BM_RelinkBigSave(benchmark::State& state) {
-    char tmpl[] = "/tmp/larkspool-relink-bench-XXXXXX";
-    const std::string folder = ::mkdtemp(tmpl);
-    OutputFolder = folder + "/";
+    const larkspool::check::TempFolder folder("larkspool-relink-bench");
+    OutputFolder = folder.Path() + "/";
     Settings = TSettings{};
     MemoryPage page;
     page.Url = "http://site.test/p0.html";
@@ -75,7 +75,6 @@ void BM_RelinkBigSave(benchmark::State& state) {
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
-    std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_RelinkBigSave)->Unit(benchmark::kMillisecond)->Iterations(3);
 
