@@ -22,6 +22,7 @@ cleanup() {
 }
 trap cleanup EXIT
 source "$(dirname "$0")/demo-server.sh"
+source "$(dirname "$0")/waiting.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 export XDG_CONFIG_HOME="$work/config"
 
@@ -47,8 +48,7 @@ wait_for_line() { # PATTERN FILE
 }
 # Waits at most 15 s for the save to end; its exit code in $code.
 wait_save() {
-  for _ in $(seq 150); do kill -0 "$saver" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$saver" 2>/dev/null && { kill -9 "$saver"; fail "the save did not end after Ctrl-C"; }
+  wait_for_exit "$saver" 15 || { kill -9 "$saver"; fail "the save did not end after Ctrl-C"; }
   code=0; wait "$saver" || code=$?
 }
 

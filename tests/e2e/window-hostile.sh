@@ -18,6 +18,7 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ ! -s "$work/app.txt" ] || cat "$work/app.txt" >&2; exit 1; }
 source "$(dirname "$0")/hostile.sh"
+source "$(dirname "$0")/waiting.sh"
 mkdir -p "$screens" "$work/out" "$work/downloads" "$work/config/larkspool"
 
 start_xvfb
@@ -55,8 +56,7 @@ sleep 0.3
 import -window "$message" "$screens/hostile-2-not-saved.png"
 xdotool windowfocus --sync "$message"
 xdotool key Return
-for _ in $(seq 300); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$program" 2>/dev/null && fail "the program did not end after the save"
+wait_for_exit "$program" 30 || fail "the program did not end after the save"
 code=0; wait "$program" || code=$?
 program=""
 [ "$code" -eq 0 ] || fail "the program ended with $code"

@@ -16,6 +16,7 @@ cleanup() {
 }
 trap cleanup EXIT
 source "$(dirname "$0")/demo-server.sh"
+source "$(dirname "$0")/waiting.sh"
 fail() { echo "FAIL: $*" >&2; [ ! -s "$work/app.txt" ] || cat "$work/app.txt" >&2; exit 1; }
 mkdir -p "$screens" "$work/out" "$work/downloads" "$work/config/larkspool"
 
@@ -67,8 +68,7 @@ xdotool key Tab
 xdotool type demo
 xdotool key Return
 
-for _ in $(seq 600); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$program" 2>/dev/null && fail "the program did not end after the save"
+wait_for_exit "$program" 60 || fail "the program did not end after the save"
 code=0; wait "$program" || code=$?
 program=""
 [ "$code" -eq 0 ] || fail "the program ended with $code"
