@@ -446,9 +446,3 @@ TEST_F(SaveCommandTest, APageThatCannotBeStoredIsNotOfferedToOpen) {
     EXPECT_THAT(Out, HasSubstr("Saved in " + Root + "/copy/; the page itself was not stored\n"));
     EXPECT_THAT(Out, Not(HasSubstr("(open ")));
 }
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
