@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A whole save against wget on the same generated local site, in one run:
 # a start page linking 200 pages, each with 10 pictures and one or two style
-# sheets, served on 127.0.0.1. Both save into a folder on tmpfs (the disk's
+# sheets, with the fonts, pictures, scripts and frames those need (see
+# generate-site.sh), served on 127.0.0.1. Both save into a folder on tmpfs (the disk's
 # timings drift from run to run). Prints wall time and peak memory of both,
 # larkspool-save's own split (browser part, download run) and the ratios.
 #   save-vs-wget.sh BUILD_FOLDER [PAGES]
@@ -10,34 +11,11 @@ build=$(cd "$1" && pwd)
 pages=${2:-200}
 work=$(mktemp -d /dev/shm/larkspool-bench-XXXXXX)
 site="$work/site"
-mkdir -p "$site/img" "$site/css"
 trap 'rm -rf "$work"' EXIT
 server_bin="$build/demo/larkspool-demo-server"
 source "$(dirname "$0")/../tests/e2e/demo-server.sh"
 
-# A picture of about 20 kB, copied under every name.
-head -c 20000 /dev/urandom >"$work/picture.bin"
-echo "body { font-family: sans-serif; }" >"$site/css/site.css"
-{
-  echo "<html><head><title>Bench start</title><link rel=stylesheet href=\"css/site.css\"></head><body>"
-  for i in $(seq 1 "$pages"); do echo "<p><a href=\"page$i.html\">Page $i</a></p>"; done
-  echo "</body></html>"
-} >"$site/index.html"
-for i in $(seq 1 "$pages"); do
-  {
-    echo "<html><head><title>Page $i</title><link rel=stylesheet href=\"css/site.css\">"
-    if [ $((i % 2)) -eq 0 ]; then
-      echo "<link rel=stylesheet href=\"css/p$i.css\">"
-      echo "h1 { color: #$((i % 9))$((i % 7))3; }" >"$site/css/p$i.css"
-    fi
-    echo "</head><body><h1>Page $i</h1>"
-    for k in $(seq 1 10); do
-      cp "$work/picture.bin" "$site/img/p${i}_$k.png"
-      echo "<img src=\"img/p${i}_$k.png\" width=10 height=10>"
-    done
-    echo "<p>Text of page $i, with a link back to the <a href=\"index.html\">start</a>.</p></body></html>"
-  } >"$site/page$i.html"
-done
+"$(dirname "$0")/generate-site.sh" "$site" "$pages"
 
 start_demo_server "$site"
 

@@ -97,6 +97,13 @@ int ParseSaveOptions(int argc, char** argv, SaveOptions& Options) {
     app.add_flag("--reuse,!--no-reuse", s.SaveExistF,
                  "Do not reload files an earlier save stored in the folder, relink only." +
                      DefaultNote(OnOff(s.SaveExistF), {"SaveExistF"}));
+    app.add_flag("--scripts,!--no-scripts", s.SaveScripts,
+                 "Save the scripts of linked pages, so that what they build (menus, tables "
+                 "of contents) works offline." +
+                     DefaultNote(OnOff(s.SaveScripts), {"SaveScripts"}));
+    app.add_flag("--style-files,!--no-style-files", s.SaveStyleFiles,
+                 "Save the fonts and pictures that style sheets name." +
+                     DefaultNote(OnOff(s.SaveStyleFiles), {"SaveStyleFiles"}));
     const bool storedCountdown = s.AutoSkip && s.SkipSec > 0;
     app.add_option("--skip-after", skipAfter,
                    "Skip a file after this many seconds without data (0: never)." +

@@ -1,5 +1,6 @@
 #include "html/DocumentPages.h"
 
+#include "html/InertScripts.h"
 #include "html/PageEncoding.h"
 #include "lister/Lister.h"
 #include "platform/AtomicFile.h"
@@ -30,9 +31,10 @@ void SaveDocument(TLister& List, const Variant& Document, const std::string& Pat
     std::string markup;
     if (!RootMarkup(Document, markup))
         return;
-    WriteFileAtomically(Path, EncodeDocumentMarkup(markup, Document.Get("characterSet").ToText()));
+    WriteFileAtomically(Path, EncodeDocumentMarkup(MakeScriptsInert(markup),
+                                                   Document.Get("characterSet").ToText()));
 
-    List.GatherFromPage(markup, Base(), false);
+    List.GatherFromPage(markup, Base(), {.Images = false, .Frames = false});
 }
 
 } // namespace

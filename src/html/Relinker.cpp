@@ -1,6 +1,8 @@
 #include "html/Relinker.h"
 
 #include "html/Replacements.h"
+#include "html/StoredItems.h"
+#include "html/StyleRelinker.h"
 #include "platform/AtomicFile.h"
 #include "scanner/HtmlParser.h"
 #include "scanner/PageAddresses.h"
@@ -13,34 +15,6 @@ namespace larkspool {
 
 namespace {
 
-bool IsStored(TItemState State) {
-    return State == stFromDocument || State == stSavedText || State == stRelinked ||
-           State == stSavedOther;
-}
-
-// The last item of the list in order, among those with exactly one of the
-// two addresses, whose state is accepted; -1 when none.
-template <typename Accept>
-long LastMatch(const TLister& List, TListerPhase Phase, const std::vector<const std::string*>& URLs,
-               Accept Accepted) {
-    const std::vector<TListerItem>& items = Phase == phPages      ? List.Pages()
-                                            : Phase == phPictures ? List.Pictures()
-                                                                  : List.Stylesheets();
-    long best = -1;
-    for (const std::string* url : URLs) {
-        const std::vector<std::size_t>& found = List.ItemsWithURL(Phase, *url);
-        for (auto it = found.rbegin(); it != found.rend(); ++it) {
-            if (static_cast<long>(*it) <= best)
-                break;
-            if (Accepted(items[*it].State)) {
-                best = static_cast<long>(*it);
-                break;
-            }
-        }
-    }
-    return best;
-}
-
 // Pages matched by SameURL: the link without its fragment, or with a "/"
 // added when it has none.
 long LastPageMatch(const TLister& List, const std::string& Link, bool SkipSkipped) {
@@ -49,9 +23,10 @@ long LastPageMatch(const TLister& List, const std::string& Link, bool SkipSkippe
     const std::string slashed = bare + "/";
     if (bare.empty() || bare.back() != '/')
         urls.push_back(&slashed);
-    return LastMatch(List, phPages, urls, [&](TItemState s) {
-        return s != stToDownload && !(SkipSkipped && s == stSkipped);
-    });
+    return LastMatch(
+        List, phPages, urls,
+        SkipSkipped ? [](TItemState s) { return s != stToDownload && s != stSkipped; }
+                    : [](TItemState s) { return s != stToDownload; });
 }
 
 std::string AnchorValue(const TLister& List, std::string_view Value, const std::string& L) {
@@ -94,6 +69,13 @@ std::string StoredItemValue(const TLister& List, TListerPhase Phase, std::string
 // address).
 std::string NewValue(const TLister& List, const std::string& Base, TTagKind Kind,
                      std::string_view Value) {
+    // Lists of addresses: each is resolved on its own.
+    if (Kind == tkSrcset)
+        return RelinkSrcset(List, Value, Base);
+    if (Kind == tkStyle)
+        return RelinkStyleAttribute(List, Value, Base);
+    if (Kind == tkStyleText)
+        return RelinkCss(List, Value, Base);
     const std::string text = LinkText(Value);
     const std::string L = ResolveLink(Base, text);
     switch (Kind) {
@@ -107,12 +89,23 @@ std::string NewValue(const TLister& List, const std::string& Base, TTagKind Kind
     }
     case tkImage:
     case tkIcon:
+    case tkPicture:
         return StoredItemValue(List, phPictures, Value, text, L);
     case tkLink:
+    case tkScript:
         return StoredItemValue(List, phStylesheets, Value, text, L);
+    case tkPreload:
+        // Fetched ahead for a use elsewhere in the page or its sheets: the
+        // file stored for that use, if any.
+        if (const TListerItem* item = StoredFile(List, L))
+            return LocalReplacement(item->FileName);
+        return NotStoredValue(Value, text, L);
     case tkBase:
         // Offline, every local reference is a bare name beside the page.
         return "\"\"";
+    case tkSrcset:
+    case tkStyle:
+    case tkStyleText:
     case tkText:
         break;
     }

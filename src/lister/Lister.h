@@ -44,6 +44,15 @@ public:
     void AddLink(const std::string& Address, const std::string& Title);
     void AddPicture(const std::string& Address);
     void AddStylesheet(const std::string& Address);
+    // What copies need beyond the three: a page of a frame or iframe (its
+    // own frames are not followed), a script, and what a style sheet names
+    // (an imported sheet, followed up to MaxImportDepth, or a font or
+    // picture). Each joins its list once, like the others; scripts and style
+    // files only when the settings ask for them.
+    void AddFramePage(const std::string& Address);
+    void AddScript(const std::string& Address);
+    void AddStyleFile(const std::string& Address, bool Import, int Depth);
+    static constexpr int MaxImportDepth = 8;
 
     // A local name that no item carries, made from the proposed one.
     std::string MakeUniqueName(std::string_view Name);
@@ -85,10 +94,25 @@ public:
     // current page's address when empty) and mapped through the log of an
     // earlier save; empty for a value that does not lead to the web.
     std::string ResolveScannedLink(std::string_view Value, std::string_view Base = {}) const;
-    // Adds the style sheets, icons and (with Images) <img> pictures that the
-    // page Text at PageURL refers to, its <base> honoured. The browser's own
-    // documents leave Images out: their pictures come from the browser.
-    void GatherFromPage(const std::string& Text, std::string_view PageURL, bool Images = true);
+    // As ResolveScannedLink, for an address found inside an attribute or a
+    // style sheet (a srcset candidate, a CSS url()), written without quotes.
+    std::string ResolveScannedText(std::string_view Text, std::string_view Base) const;
+    // Adds the style sheets, icons, pictures, scripts, and the files their
+    // style attributes and elements name, that the page Text at PageURL
+    // refers to, its <base> honoured. The browser's own documents leave out
+    // <img src> (their pictures come from the browser) and frames (the
+    // browser lists them); so does a frame page for frames.
+    struct PageGathering {
+        bool Images = true;
+        bool Frames = true;
+    };
+    void GatherFromPage(const std::string& Text, std::string_view PageURL, PageGathering What);
+    void GatherFromPage(const std::string& Text, std::string_view PageURL) {
+        GatherFromPage(Text, PageURL, PageGathering{});
+    }
+    // Adds what the style sheet Css at SheetURL names; Depth is its own
+    // @import depth.
+    void GatherFromStyleSheet(std::string_view Css, std::string_view SheetURL, int Depth);
 
     // Filters, as the adders apply them.
     bool IsNewPage(const std::string& Address) const;
@@ -122,6 +146,8 @@ private:
     void Append(TListerPhase Phase, TListerItem Item);
     void Rename(TListerPhase Phase, std::size_t Index, std::string Name);
     bool LoggedFileExists(const TPreviousDownload& Record) const;
+    std::string MapThroughLog(std::string_view LocalName, std::string Resolved) const;
+    void AddToStylesheets(const std::string& Address, ItemRole Role, int Depth);
 
     std::int32_t FCounter = 0;
     std::vector<std::string> FExtensions;

@@ -1,8 +1,10 @@
 // What goes into the download list: the browser's documents, the checked
 // links, and the pictures and style sheets of saved pages.
 #include "platform/AtomicFile.h"
+#include "scanner/CssReferences.h"
 #include "scanner/HtmlParser.h"
 #include "scanner/PageAddresses.h"
+#include "scanner/Srcset.h"
 
 #include "lister/Lister.h"
 #include "lister/PreviousDownloadsLog.h"
@@ -110,14 +112,47 @@ void TLister::AddPicture(const std::string& Address) {
 }
 
 void TLister::AddStylesheet(const std::string& Address) {
+    AddToStylesheets(Address, ItemRole::StyleSheet, 0);
+}
+
+void TLister::AddToStylesheets(const std::string& Address, ItemRole Role, int Depth) {
     if (Address.empty())
         return;
     TListerItem item;
     item.URL = StripFragment(Address);
     item.FileName = MakeUniqueName(FileNameOf(item.URL));
     item.State = stToDownload;
+    item.Role = Role;
+    item.Depth = static_cast<std::uint8_t>(Depth);
     if (IsNewStylesheet(item.URL))
         Append(phStylesheets, std::move(item));
+}
+
+void TLister::AddFramePage(const std::string& Address) {
+    if (Address.empty())
+        return;
+    TListerItem item;
+    item.URL = StripFragment(Address);
+    item.FileName = MakeUniqueName(FileNameOf(item.URL));
+    item.Role = ItemRole::FramePage;
+    if (IsNewPage(item.URL))
+        Append(phPages, std::move(item));
+}
+
+void TLister::AddScript(const std::string& Address) {
+    if (Settings.SaveScripts)
+        AddToStylesheets(Address, ItemRole::Script, 0);
+}
+
+void TLister::AddStyleFile(const std::string& Address, bool Import, int Depth) {
+    // Imported sheets are style sheets like the linked ones: always followed,
+    // only not without end.
+    if (Import) {
+        if (Depth < MaxImportDepth)
+            AddToStylesheets(Address, ItemRole::StyleSheet, Depth + 1);
+    } else if (Settings.SaveStyleFiles) {
+        AddToStylesheets(Address, ItemRole::StyleFile, Depth);
+    }
 }
 
 // Only http and https addresses are fetched: a javascript:, data:, ftp: or
@@ -154,20 +189,62 @@ bool TLister::HasListedExtension(const std::string& Address) const {
 }
 
 void TLister::ScanCurrentPage() {
-    if (FPhase != phPages)
-        return;
-    GatherFromPage(ReadWholeFile(OutputFolder + CurrentFileName()), CurrentURL());
+    if (FPhase == phPages) {
+        PageGathering what;
+        what.Frames = Current().Role != ItemRole::FramePage;
+        GatherFromPage(ReadWholeFile(OutputFolder + CurrentFileName()), CurrentURL(), what);
+    } else if (FPhase == phStylesheets && Current().Role == ItemRole::StyleSheet) {
+        GatherFromStyleSheet(ReadWholeFile(OutputFolder + CurrentFileName()), CurrentURL(),
+                             Current().Depth);
+    }
 }
 
-void TLister::GatherFromPage(const std::string& Text, std::string_view PageURL, bool Images) {
+void TLister::GatherFromPage(const std::string& Text, std::string_view PageURL,
+                             PageGathering What) {
     THTMLParser parser = THTMLParser::CreateFromText(Text.c_str());
     const ScannedPage page = ScanPage(parser, PageURL);
     for (const PageChunk& chunk : page.Chunks) {
-        if (chunk.Kind == tkLink)
+        switch (chunk.Kind) {
+        case tkLink:
             AddStylesheet(ResolveScannedLink(chunk.Value, page.Base));
-        else if ((chunk.Kind == tkImage && Images) || chunk.Kind == tkIcon)
+            break;
+        case tkImage:
+            if (What.Images)
+                AddPicture(ResolveScannedLink(chunk.Value, page.Base));
+            break;
+        case tkIcon:
+        case tkPicture:
             AddPicture(ResolveScannedLink(chunk.Value, page.Base));
+            break;
+        case tkSrcset:
+            for (const SrcsetCandidate& candidate : ParseSrcset(AttributeText(chunk.Value)))
+                AddPicture(ResolveScannedText(candidate.Url, page.Base));
+            break;
+        case tkScript:
+            AddScript(ResolveScannedLink(chunk.Value, page.Base));
+            break;
+        case tkFrame:
+            if (What.Frames)
+                AddFramePage(ResolveScannedLink(chunk.Value, page.Base));
+            break;
+        case tkStyle:
+            GatherFromStyleSheet(AttributeText(chunk.Value), page.Base, 0);
+            break;
+        case tkStyleText:
+            GatherFromStyleSheet(chunk.Value, page.Base, 0);
+            break;
+        case tkAnchor:
+        case tkBase:
+        case tkPreload:
+        case tkText:
+            break;
+        }
     }
+}
+
+void TLister::GatherFromStyleSheet(std::string_view Css, std::string_view SheetURL, int Depth) {
+    for (const CssReference& reference : FindCssReferences(Css))
+        AddStyleFile(ResolveScannedText(reference.Text, SheetURL), reference.Import, Depth);
 }
 
 std::string TLister::ResolveScannedLink(std::string_view Value, std::string_view Base) const {
@@ -176,22 +253,36 @@ std::string TLister::ResolveScannedLink(std::string_view Value, std::string_view
     if (!IsWebLink(text))
         return {};
     std::string result = ResolveLink(Base.empty() ? CurrentURL() : Base, text);
-    if (!Settings.SaveExistF)
-        return result;
     // Pages taken over from an earlier save carry the local names that its
-    // relinking wrote, in double quotes: map them back to what they stand for.
+    // relinking wrote, in double quotes.
+    if (Value.size() < 2 || Value.front() != '"' || Value.back() != '"')
+        return result;
+    return MapThroughLog(Value.substr(1, Value.size() - 2), std::move(result));
+}
+
+std::string TLister::ResolveScannedText(std::string_view Text, std::string_view Base) const {
+    const std::string text(TrimBlanks(Text));
+    if (text.empty() || !IsWebLink(text))
+        return {};
+    return MapThroughLog(text, ResolveLink(Base.empty() ? CurrentURL() : Base, text));
+}
+
+// A local name that an earlier save's relinking wrote stands for what the log
+// says it does; Resolved is what it would be as an ordinary relative link.
+std::string TLister::MapThroughLog(std::string_view LocalName, std::string Resolved) const {
+    if (!Settings.SaveExistF || LocalName.empty())
+        return Resolved;
     for (const TPreviousDownload& record : FPreviousDownloads) {
-        if (Value.size() != record.FileName.size() + 2 || Value.front() != '"' ||
-            Value.back() != '"' || Value.substr(1, record.FileName.size()) != record.FileName)
+        if (LocalName != record.FileName)
             continue;
         return LoggedFileExists(record) ? std::string() : record.URL;
     }
     // Such a name of a file that is already there (a picture of the earlier
     // save, which the log does not list) is not fetched again: fetched from
     // the wrong address, it would replace that file.
-    if (IsFileInOutputFolder(QuotedLocalName(Value)))
+    if (IsFileInOutputFolder(QuotedLocalName("\"" + std::string(LocalName) + "\"")))
         return {};
-    return result;
+    return Resolved;
 }
 
 } // namespace larkspool

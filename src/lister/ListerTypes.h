@@ -27,11 +27,23 @@ enum TListerPhase : std::uint8_t {
     phStylesheets = 2,
 };
 
+// What an item is where its list alone does not say; decides whether its
+// stored file is read for more files, and how.
+enum class ItemRole : std::uint8_t {
+    Plain,      // a page, picture or link-tag target
+    StyleSheet, // read for url() and @import
+    StyleFile,  // a font, picture or cursor that style sheets name
+    Script,
+    FramePage, // shown in a frame or iframe of a downloaded page: its own frames are not followed
+};
+
 struct TListerItem {
     std::string URL;      // absolute address; never changes after the item is added
     std::string Title;    // link text or document title; empty for pictures and style sheets
     std::string FileName; // local name inside the output folder, no folder part
     TItemState State = stToDownload;
+    ItemRole Role = ItemRole::Plain;
+    std::uint8_t Depth = 0; // of a style sheet: how many @import steps from a page
 };
 
 // One record of the previous-downloads log.

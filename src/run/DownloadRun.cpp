@@ -2,6 +2,7 @@
 
 #include "html/DocumentPages.h"
 #include "html/Relinker.h"
+#include "html/StyleRelinker.h"
 #include "platform/AsciiText.h"
 #include "platform/AtomicFile.h"
 #include "platform/Descriptors.h"
@@ -358,6 +359,10 @@ void DownloadRun::RelinkAll() {
         SetStatus("Relink files");
         ShowItem();
     }
+    // Style sheets name their fonts and pictures relative to themselves.
+    RelinkStyleSheets(FList, [this](const std::string& URL, const std::string& Why) {
+        FObserver.ProblemReported(URL, Why);
+    });
 }
 
 void DownloadRun::CloseWindow() {

@@ -13,6 +13,10 @@ bool IsHtmlSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 
+bool IsAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
 bool SameName(std::string_view Written, std::string_view Lower) {
     if (Written.size() != Lower.size())
         return false;
@@ -42,13 +46,36 @@ bool RelNames(std::string_view Rel, std::string_view Token) {
     return false;
 }
 
+// Whether an attribute value, quotes included, is Word in any case.
+bool ValueIs(std::string_view Value, std::string_view Word) {
+    if (!Value.empty() && (Value.front() == '"' || Value.front() == '\'')) {
+        Value.remove_prefix(1);
+        Value.remove_suffix(1);
+    }
+    while (!Value.empty() && IsHtmlSpace(Value.front()))
+        Value.remove_prefix(1);
+    while (!Value.empty() && IsHtmlSpace(Value.back()))
+        Value.remove_suffix(1);
+    return SameName(Value, Word);
+}
+
 } // namespace
+
+// One attribute a tag form wants, and the kind its value is.
+struct Wanted {
+    std::string_view Attribute; // lower case
+    TTagKind Kind;
+};
 
 struct THTMLParser::TagForm {
     std::string_view Name; // lower case
-    std::string_view Attribute;
-    TTagKind Kind;
-    bool ByRel = false; // the kind depends on what the rel attribute names
+    Wanted Wants[2];       // unused places have tkText
+    enum Condition : std::uint8_t {
+        Always,
+        ByRel,     // link: the kind depends on what rel names
+        TypeImage, // input: only a type=image button shows a picture
+    } When = Always;
+    bool RawText = false; // style: its content is a style sheet, not markup
 };
 
 THTMLParser::THTMLParser(std::string Owned)
@@ -98,19 +125,31 @@ bool THTMLParser::StartsWithAt(std::size_t At, std::string_view Lower) const {
     return FEnd - At >= Lower.size() && SameName({FBuffer + At, Lower.size()}, Lower);
 }
 
-// The tag form whose name starts at Lt + 1 and ends there, or null.
-const THTMLParser::TagForm* THTMLParser::FormAt(std::size_t Lt) const {
+// The form of the tag whose name is Name; every other tag is read for its
+// style attribute only.
+const THTMLParser::TagForm& THTMLParser::FormOf(std::string_view Name) {
     static constexpr TagForm kForms[] = {
-        {"a", "href", tkAnchor},   {"img", "src", tkImage},  {"link", "href", tkLink, true},
-        {"frame", "src", tkFrame}, {"base", "href", tkBase},
+        {"a", {{"href", tkAnchor}, {}}},
+        {"img", {{"src", tkImage}, {"srcset", tkSrcset}}},
+        {"link", {{"href", tkLink}, {}}, TagForm::ByRel},
+        {"frame", {{"src", tkFrame}, {}}},
+        {"iframe", {{"src", tkFrame}, {}}},
+        {"base", {{"href", tkBase}, {}}},
+        {"script", {{"src", tkScript}, {}}},
+        {"source", {{"srcset", tkSrcset}, {}}},
+        {"input", {{"src", tkPicture}, {}}, TagForm::TypeImage},
+        {"video", {{"poster", tkPicture}, {}}},
+        {"body", {{"background", tkPicture}, {}}},
+        {"table", {{"background", tkPicture}, {}}},
+        {"td", {{"background", tkPicture}, {}}},
+        {"th", {{"background", tkPicture}, {}}},
+        {"style", {{}, {}}, TagForm::Always, true},
     };
-    for (const TagForm& form : kForms) {
-        const std::size_t nameEnd = Lt + 1 + form.Name.size();
-        if (nameEnd < FEnd && StartsWithAt(Lt + 1, form.Name) &&
-            (IsHtmlSpace(FBuffer[nameEnd]) || FBuffer[nameEnd] == '/'))
-            return &form;
-    }
-    return nullptr;
+    static constexpr TagForm kOther{"", {{}, {}}};
+    for (const TagForm& form : kForms)
+        if (SameName(Name, form.Name))
+            return form;
+    return kOther;
 }
 
 // "<!-->" and "<!--->" are whole comments, as browsers read them; a comment
@@ -134,19 +173,26 @@ void THTMLParser::SkipComment(std::size_t Lt) {
 }
 
 // Reads the attributes of a tag of Form from the end of its name to its ">",
-// leaving the cursor behind the tag and the wanted value, if any, in FFound.
-void THTMLParser::ReadTag(const TagForm& Form, std::size_t NameEnd) {
-    Found wanted;
-    bool haveWanted = false;
-    std::string_view rel;
-    bool haveRel = false;
+// leaving the cursor behind the tag and the wanted values, in text order, in
+// FFound. False when the tag never ends (or a quote in it never closes): it
+// is then no tag.
+bool THTMLParser::ReadTag(const TagForm& Form, std::size_t NameEnd) {
+    FFound.clear();
+    FFoundAt = 0;
+    std::string_view condition; // the rel or type value, quotes included
+    bool haveCondition = false;
+    bool seen[3] = {false, false, false}; // the two wanted attributes, then style
+    const std::string_view conditionName = Form.When == TagForm::ByRel       ? "rel"
+                                           : Form.When == TagForm::TypeImage ? "type"
+                                                                             : "";
     std::size_t at = NameEnd;
     for (;;) {
         while (at < FEnd && (IsHtmlSpace(FBuffer[at]) || FBuffer[at] == '/'))
             ++at;
         if (at == FEnd) {
             FAtEnd = true; // a tag that never ends is no tag
-            return;
+            FFound.clear();
+            return false;
         }
         if (FBuffer[at] == '>')
             break;
@@ -164,7 +210,8 @@ void THTMLParser::ReadTag(const TagForm& Form, std::size_t NameEnd) {
             ++at;
         if (at == FEnd) {
             FAtEnd = true;
-            return;
+            FFound.clear();
+            return false;
         }
         const std::size_t start = at;
         const char quote = FBuffer[at];
@@ -175,44 +222,77 @@ void THTMLParser::ReadTag(const TagForm& Form, std::size_t NameEnd) {
                 CachedNext(quote == '"' ? FDoubleQuote : FSingleQuote, quote, start + 1);
             if (closing == FEnd) {
                 FCursor = start + 1; // never closed: neither value nor tag
-                return;
+                FFound.clear();
+                return false;
             }
             at = closing + 1;
         } else {
             while (at < FEnd && !IsHtmlSpace(FBuffer[at]) && FBuffer[at] != '>')
                 ++at;
         }
-        if (!haveWanted && SameName(name, Form.Attribute)) {
-            haveWanted = true;
-            wanted = {start, at, Form.Kind};
-        } else if (!haveRel && Form.ByRel && SameName(name, "rel")) {
-            haveRel = true;
-            rel = {FBuffer + start, at - start};
+        for (int w = 0; w < 3; ++w) {
+            const Wanted wanted = w < 2 ? Form.Wants[w] : Wanted{"style", tkStyle};
+            if (wanted.Kind != tkText && !seen[w] && SameName(name, wanted.Attribute)) {
+                seen[w] = true;
+                FFound.push_back({start, at, wanted.Kind});
+                break;
+            }
+        }
+        if (!haveCondition && !conditionName.empty() && SameName(name, conditionName)) {
+            haveCondition = true;
+            condition = {FBuffer + start, at - start};
         }
     }
     FCursor = at + 1;
-    if (!haveWanted)
-        return;
-    if (Form.ByRel) {
-        if (RelNames(rel, "stylesheet"))
-            wanted.Kind = tkLink;
-        else if (RelNames(rel, "icon"))
-            wanted.Kind = tkIcon;
-        else
-            return; // an alternate page, the next one, a feed, ...: left as written
+    if (Form.When == TagForm::ByRel)
+        ApplyRel(condition);
+    else if (Form.When == TagForm::TypeImage && !ValueIs(condition, "image"))
+        std::erase_if(FFound, [](const Found& f) { return f.Kind == tkPicture; });
+    return true;
+}
+
+// A link's href is a style sheet, an icon or a file fetched ahead by its
+// rel; any other link (an alternate page, the next one, a feed, ...) is left
+// as written.
+void THTMLParser::ApplyRel(std::string_view Rel) {
+    const TTagKind kind = RelNames(Rel, "stylesheet")                                  ? tkLink
+                          : RelNames(Rel, "icon")                                      ? tkIcon
+                          : RelNames(Rel, "preload") || RelNames(Rel, "modulepreload") ? tkPreload
+                                                                                       : tkText;
+    for (Found& found : FFound)
+        if (found.Kind == tkLink)
+            found.Kind = kind;
+    std::erase_if(FFound, [](const Found& f) { return f.Kind == tkText; });
+}
+
+// The content of a style element, up to its end tag, as one value; a style
+// element that never ends runs to the end of the text, as browsers read it.
+void THTMLParser::ReadStyleText() {
+    std::size_t at = FCursor;
+    for (;;) {
+        const std::size_t lt = NextByteFrom('<', at);
+        if (lt == FEnd) {
+            FAtEnd = true;
+            return;
+        }
+        if (StartsWithAt(lt, "</style")) {
+            if (lt > FCursor)
+                FFound.push_back({FCursor, lt, tkStyleText});
+            FCursor = lt;
+            return;
+        }
+        at = lt + 1;
     }
-    FFound = wanted;
-    FPending = true;
 }
 
 bool THTMLParser::Next() {
-    while (!FAtEnd || FPending) {
-        if (FPending) {
-            FPending = false;
-            FBefore = std::string_view(FBuffer + FChunkStart, FFound.Start - FChunkStart);
-            FValue = std::string_view(FBuffer + FFound.Start, FFound.End - FFound.Start);
-            FKind = FFound.Kind;
-            FChunkStart = FFound.End;
+    while (!FAtEnd || FFoundAt < FFound.size()) {
+        if (FFoundAt < FFound.size()) {
+            const Found found = FFound[FFoundAt++];
+            FBefore = std::string_view(FBuffer + FChunkStart, found.Start - FChunkStart);
+            FValue = std::string_view(FBuffer + found.Start, found.End - found.Start);
+            FKind = found.Kind;
+            FChunkStart = found.End;
             FAnyValue = true;
             return true;
         }
@@ -232,10 +312,20 @@ bool THTMLParser::Next() {
         if (StartsWithAt(lt, "<script")) {
             FInScript = true;
             FCursor = lt + 7;
+            // A script element's own tag is read for its src; what follows
+            // it is code, not markup.
+            if (lt + 7 < FEnd && (IsHtmlSpace(FBuffer[lt + 7]) || FBuffer[lt + 7] == '/'))
+                ReadTag(FormOf("script"), lt + 7);
         } else if (StartsWithAt(lt, "<!--")) {
             SkipComment(lt);
-        } else if (const TagForm* form = FormAt(lt)) {
-            ReadTag(*form, lt + 1 + form->Name.size());
+        } else if (lt + 1 < FEnd && IsAsciiLetter(FBuffer[lt + 1])) {
+            std::size_t nameEnd = lt + 2;
+            while (nameEnd < FEnd && !IsHtmlSpace(FBuffer[nameEnd]) && FBuffer[nameEnd] != '/' &&
+                   FBuffer[nameEnd] != '>')
+                ++nameEnd;
+            const TagForm& form = FormOf({FBuffer + lt + 1, nameEnd - lt - 1});
+            if (ReadTag(form, nameEnd) && form.RawText)
+                ReadStyleText();
         }
     }
 

@@ -8,16 +8,25 @@
 // reads these tags and attributes, names compared without regard to ASCII
 // case:
 //
-//   <a href>     tkAnchor    <img src>    tkImage     <frame src>   tkFrame
-//   <base href>  tkBase      <link href>  tkLink when its rel names "stylesheet",
-//                                         tkIcon when it names "icon" (else none)
+//   <a href>        tkAnchor    <img src>     tkImage     <frame src>   tkFrame
+//   <iframe src>    tkFrame     <base href>   tkBase      <script src>  tkScript
+//   <img srcset>, <source srcset>                tkSrcset (a list of pictures)
+//   <input type=image src>, <video poster>, <body|table|td|th background>
+//                                                tkPicture
+//   <link href>     tkLink when its rel names "stylesheet",
+//                   tkIcon when it names "icon",
+//                   tkPreload when it names "preload" or "modulepreload" (else none)
+//   style="..." on any element                   tkStyle (CSS, as written)
+//   the content of a <style> element             tkStyleText (raw CSS, no quotes)
 //
 // A tag is read as a browser reads it: its name ends at whitespace, "/" or
 // ">"; its attributes are read one by one up to the ">" that ends it (a ">"
 // inside a quoted value does not), and only an attribute of exactly the
 // wanted name counts; when a name is written twice the first one counts.
-// A tag that never ends gives no value. Comments ("<!--" to "-->") and the
-// text between "<script" and "</script" are skipped.
+// One tag may give several values, in the order written. A tag that never
+// ends gives no value. Comments ("<!--" to "-->"), the text between
+// "<script" and "</script", and a style element's content (other than as its
+// one value) are not read as markup.
 //
 // A value starts at the first byte after the "=" that is not HTML whitespace.
 // An unquoted value ends before the next whitespace or ">". A quoted value
@@ -46,6 +55,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace larkspool {
 
@@ -57,6 +67,12 @@ enum TTagKind : std::uint8_t {
     tkFrame = 4,
     tkBase = 5, // where the page's relative addresses start from
     tkIcon = 6, // the page's icon: a picture
+    tkScript = 7,
+    tkPicture = 8,   // a picture other than <img src>: button, poster, background
+    tkSrcset = 9,    // candidates "url [descriptor]" separated by commas
+    tkStyle = 10,    // a style attribute
+    tkStyleText = 11, // a style element's content
+    tkPreload = 12    // a file the page fetches ahead (a font, a script): not gathered for it
 };
 
 class THTMLParser {
@@ -91,10 +107,12 @@ private:
     void FindEnd(std::size_t Limit);
 
     struct TagForm;
-    const TagForm* FormAt(std::size_t Lt) const;
+    static const TagForm& FormOf(std::string_view Name);
     bool StartsWithAt(std::size_t At, std::string_view Lower) const;
     void SkipComment(std::size_t Lt);
-    void ReadTag(const TagForm& Form, std::size_t NameEnd);
+    bool ReadTag(const TagForm& Form, std::size_t NameEnd);
+    void ApplyRel(std::string_view Rel);
+    void ReadStyleText();
     std::size_t NextByteFrom(char c, std::size_t From) const;
 
     // A remembered search for one byte: the first occurrence at or after
@@ -122,8 +140,8 @@ private:
     std::size_t FChunkStart = 0; // offset where the next chunk begins
     bool FInScript = false;
     bool FAnyValue = false;
-    Found FFound;
-    bool FPending = false; // FFound is still to be returned
+    std::vector<Found> FFound; // values of the tag just read, still to be returned from FFoundAt
+    std::size_t FFoundAt = 0;
     std::string_view FBefore;
     std::string_view FValue;
     TTagKind FKind = tkText;

@@ -30,6 +30,15 @@ std::string LinkText(std::string_view Value) {
     return text.substr(start, end - start);
 }
 
+std::string AttributeText(std::string_view Value) {
+    if (Value.size() >= 2 && (Value.front() == '"' || Value.front() == '\'') &&
+        Value.back() == Value.front()) {
+        Value.remove_prefix(1);
+        Value.remove_suffix(1);
+    }
+    return DecodeCharacterReferences(Value);
+}
+
 std::string ResolveLink(std::string_view Base, std::string_view Text) {
     return CanonicalURL(ResolveURL(Base, Text));
 }

@@ -15,6 +15,11 @@ namespace larkspool {
 // without the blanks and controls around it.
 std::string LinkText(std::string_view Value);
 
+// The text of an attribute value as written (a style, a srcset): without its
+// quotes, its character references decoded, its whitespace kept (it separates
+// CSS tokens and srcset candidates).
+std::string AttributeText(std::string_view Value);
+
 // The address Text (from LinkText) stands for on a page whose addresses
 // start from Base, in the form a browser gives it (CanonicalURL); empty for
 // an empty text.

@@ -48,6 +48,8 @@ const Field Fields[] = {
     {"PassS", &TSettings::PassS},
     {"UserP", &TSettings::UserP},
     {"PassP", &TSettings::PassP},
+    {"SaveScripts", &TSettings::SaveScripts, nullptr, true},
+    {"SaveStyleFiles", &TSettings::SaveStyleFiles, nullptr, true},
 };
 
 // Which fields the last load took from the store, by their place in Fields.

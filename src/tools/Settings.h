@@ -35,6 +35,10 @@ struct TSettings {
     std::string PassS;
     std::string UserP;
     std::string PassP;
+    // What a copy needs beyond pages, pictures and style sheets, so that it
+    // looks and works as the live site does: on unless the user turns them off.
+    bool SaveScripts = true;
+    bool SaveStyleFiles = true; // fonts, pictures and cursors named in style sheets
 };
 
 extern TSettings Settings;

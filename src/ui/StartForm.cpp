@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTabWidget>
@@ -209,6 +210,20 @@ QWidget* TStartForm::MakeAdvancedPage() {
     picturesLayout->addWidget(chbURL);
     picturesLayout->addWidget(edURL);
 
+    grpComplete = new QGroupBox(QStringLiteral(" What else the pages need "), page);
+    chbScripts = new QCheckBox(QStringLiteral("Save scripts"), grpComplete);
+    chbScripts->setObjectName(QStringLiteral("chbScripts"));
+    chbScripts->setToolTip(
+        QStringLiteral("menus and tables of contents that linked pages build with scripts then "
+                       "work offline"));
+    chbStyleFiles =
+        new QCheckBox(QStringLiteral("Save fonts and style-sheet pictures"), grpComplete);
+    chbStyleFiles->setObjectName(QStringLiteral("chbStyleFiles"));
+    auto* completeLayout = new QHBoxLayout(grpComplete);
+    completeLayout->addWidget(chbScripts);
+    completeLayout->addWidget(chbStyleFiles);
+    completeLayout->addStretch();
+
     grpExist = new QGroupBox(QStringLiteral(" Repeated download of the existing document "), page);
     grpExist->setToolTip(QStringLiteral("previous download only with Larkspool 3.5 or higher"));
     chbExist = new QCheckBox(QStringLiteral("Do not reload existing files, relink only"), grpExist);
@@ -258,11 +273,18 @@ QWidget* TStartForm::MakeAdvancedPage() {
 
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(pictures);
+    layout->addWidget(grpComplete);
     layout->addWidget(grpExist);
     layout->addWidget(skip);
     layout->addWidget(rgrExt);
     layout->addStretch();
-    return page;
+    // The options outgrow a small window: they scroll rather than force
+    // the window to their height.
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(page);
+    return scroll;
 }
 
 QWidget* TStartForm::MakeAuthenticationPage() {

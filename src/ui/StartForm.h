@@ -59,6 +59,9 @@ public:
     QCheckBox* chbExter;
     QCheckBox* chbURL;
     QLineEdit* edURL;
+    QGroupBox* grpComplete;
+    QCheckBox* chbScripts;
+    QCheckBox* chbStyleFiles;
     QGroupBox* grpExist;
     QCheckBox* chbExist;
     QCheckBox* chbAutoSkip;

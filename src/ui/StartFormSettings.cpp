@@ -47,6 +47,8 @@ void TStartForm::ShowSettings() {
     if (QAbstractButton* item = rgrExtItems->button(Settings.DoWithExtensions))
         item->setChecked(true);
     chbExist->setChecked(Settings.SaveExistF);
+    chbScripts->setChecked(Settings.SaveScripts);
+    chbStyleFiles->setChecked(Settings.SaveStyleFiles);
     edUserS->setText(ToQ(Settings.UserS));
     edPassS->setText(ToQ(Settings.PassS));
     edUserP->setText(ToQ(Settings.UserP));
@@ -71,6 +73,8 @@ void TStartForm::StoreSettings() {
     Settings.Extensions = TrimmedText(edExt);
     Settings.DoWithExtensions = rgrExtItems->checkedId();
     Settings.SaveExistF = chbExist->isChecked();
+    Settings.SaveScripts = chbScripts->isChecked();
+    Settings.SaveStyleFiles = chbStyleFiles->isChecked();
     Settings.UserS = FromQ(edUserS->text());
     Settings.PassS = FromQ(edPassS->text());
     Settings.UserP = FromQ(edUserP->text());

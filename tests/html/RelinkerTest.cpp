@@ -217,6 +217,6 @@ TEST_F(Relinking, ValuesAreReadThroughThePagesBaseWhichIsEmptied) {
         "<head><BASE\nHREF=\"\" target=_top>"
         "<link rel=stylesheet href=\"s.css\"><link rel=next href=intro.htm></head>"
         "<a name=top></a><img src=\"p.gif\"><a\thref=\"intro.htm#x\">i</a>"
-        "<img src=\"c.gif\"><img srcset=\"img/p.gif 2x\" "
+        "<img src=\"c.gif\"><img srcset=\"p.gif 2x\" "
         "src=\"http://site.test/docs/v1/gone.gif\">");
 }

@@ -179,7 +179,8 @@ TEST_F(Gathering, ScanTakesWhatThePageMeans) {
     list.ScanCurrentPage();
     EXPECT_EQ(URLs(list.Pictures()),
               (std::vector<std::string>{
-                  "http://site.test/docs/v1/a.png", "http://site.test/docs/v1/fig.png",
+                  "http://site.test/docs/v1/a-2x.png", "http://site.test/docs/v1/a.png",
+                  "http://site.test/docs/v1/fig.png",
                   "http://site.test/docs/v1/c.gif?v=2&p=1", "http://site.test/docs/v1/d.gif",
                   "http://cdn.test/x.png", "http://site.test/docs/v1/dot.png"}));
     EXPECT_EQ(URLs(list.Stylesheets()),

@@ -296,6 +296,8 @@ private slots:
         wanted.Extensions = "zip pdf";
         wanted.DoWithExtensions = 2;
         wanted.SaveExistF = true;
+        wanted.SaveScripts = false; // on by default: the stored "off" must reach the box
+        wanted.SaveStyleFiles = true;
         wanted.UserS = "u s ";
         wanted.PassS = " p";
         wanted.UserP = "proxy";
@@ -324,6 +326,9 @@ private slots:
         QCOMPARE(Settings.Extensions, wanted.Extensions);
         QCOMPARE(Settings.DoWithExtensions, 2);
         QCOMPARE(Settings.SaveExistF, true);
+        QVERIFY(!form.chbScripts->isChecked());
+        QCOMPARE(Settings.SaveScripts, false);
+        QCOMPARE(Settings.SaveStyleFiles, true);
         QCOMPARE(Settings.UserS, wanted.UserS); // passwords and names untrimmed
         QCOMPARE(Settings.PassS, wanted.PassS);
         QCOMPARE(Settings.UserP, wanted.UserP);
