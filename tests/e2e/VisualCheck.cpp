@@ -17,7 +17,8 @@
 //     differing pixels in red), and each kind of resource (style sheets,
 //     pictures, fonts, scripts, frames' documents, icons) loaded live must
 //     have been loaded as often from local files. Whatever the copy asked the
-//     network for, and local files it names but lacks, are failures.
+//     network for, local files it names but lacks, and files it takes from
+//     outside the saved file's folder are failures.
 //
 // Prints what it found, FAIL lines for each failure; exit 0 when the copy
 // passes, 1 when it does not, 2 on bad arguments, 3 when the browser or the
@@ -164,6 +165,13 @@ public:
             throw CheckError("cannot open " + Url + ": " + error);
         if (!FConnection.WaitForEvent(FSession, "Page.loadEventFired", loads, deadline))
             throw CheckError(Url + " did not finish loading within 30 s");
+        // An error page of the server is not the page to compare with.
+        const std::string frame = navigated.value("frameId", "");
+        for (const json& response : FConnection.Events(FSession, "Network.responseReceived")) {
+            const int status = response.value("response", json::object()).value("status", 0);
+            if (response.value("frameId", "") == frame && status >= 400)
+                throw CheckError(Url + " answered HTTP " + std::to_string(status));
+        }
         std::uint64_t lastEvents = NetworkEvents();
         auto quietSince = Clock::now();
         for (;;) {
@@ -421,7 +429,13 @@ int ComparePictures(const fs::path& Folder, double Tolerance) {
 }
 
 // Compares what was loaded; prints and returns the failures.
-int CompareResources(const std::vector<Resource>& Live, const std::vector<Resource>& Copy) {
+// Folder: the saved file's own; a copy takes nothing from outside it.
+int CompareResources(const std::vector<Resource>& Live, const std::vector<Resource>& Copy,
+                     const fs::path& Folder) {
+    const auto outside = [&Folder](const std::string& Url) {
+        const fs::path relative = fs::weakly_canonical(LocalPath(Url)).lexically_relative(Folder);
+        return relative.empty() || *relative.begin() == "..";
+    };
     int failures = 0;
     std::map<std::string, std::vector<const Resource*>> live, local;
     for (const Resource& r : Live) {
@@ -438,6 +452,10 @@ int CompareResources(const std::vector<Resource>& Live, const std::vector<Resour
             ++failures;
         } else if (r.Failed || (IsLocal(r.Url) && !fs::exists(LocalPath(r.Url)))) {
             std::printf("FAIL: the copy names %s %s, which it does not hold\n", r.Type.c_str(),
+                        r.Url.c_str());
+            ++failures;
+        } else if (IsLocal(r.Url) && outside(r.Url)) {
+            std::printf("FAIL: the copy loaded %s %s, from outside its folder\n", r.Type.c_str(),
                         r.Url.c_str());
             ++failures;
         } else if (IsLocal(r.Url)) {
@@ -526,7 +544,8 @@ int main(int argc, char** argv) {
         WriteMeasurement(m, folder, "offline");
         std::printf("offline: %s\n", copy.c_str());
         const int failures =
-            ComparePictures(folder, tolerance) + CompareResources(live, m.Resources);
+            ComparePictures(folder, tolerance) +
+            CompareResources(live, m.Resources, fs::weakly_canonical(copy).parent_path());
         std::printf("%s: %s\n", copy.filename().c_str(),
                     failures == 0 ? "looks as it did live, from local files only"
                                   : "FAILED (see above)");
