@@ -13,7 +13,7 @@
 //     opens the saved file from disk the same way with the network cut off
 //     (every http and https request fails), writes offline.png and
 //     offline.txt, and compares: the share of pixels that differ must stay
-//     within PERCENT (default 0.5; a failure writes diff.png with the
+//     within PERCENT (default 0.1; a failure writes diff.png with the
 //     differing pixels in red), and each kind of resource (style sheets,
 //     pictures, fonts, scripts, frames' documents, icons) loaded live must
 //     have been loaded as often from local files. Whatever the copy asked the
@@ -510,7 +510,7 @@ int main(int argc, char** argv) {
     if (argc < 4)
         return Usage();
     const std::string step = argv[1];
-    double tolerance = 0.5;
+    double tolerance = 0.1;
     if (step == "offline" && argc == 6 && std::string(argv[4]) == "--tolerance") {
         char* end = nullptr;
         tolerance = std::strtod(argv[5], &end);
