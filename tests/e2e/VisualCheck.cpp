@@ -16,7 +16,9 @@
 //     within PERCENT (default 0.1; a failure writes diff.png with the
 //     differing pixels in red), and each kind of resource (style sheets,
 //     pictures, fonts, scripts, frames' documents, icons) loaded live must
-//     have been loaded as often from local files. Whatever the copy asked the
+//     have been loaded as often from local files (a script kept inert in a
+//     page written from the live document counts when its file is there).
+//     Whatever the copy asked the
 //     network for, local files it names but lacks, and files it takes from
 //     outside the saved file's folder are failures.
 //
@@ -219,7 +221,8 @@ public:
             const json named = EvaluateInFrame(
                 frame, "({icons: [...document.querySelectorAll('link[rel~=icon i]')]"
                        ".map(l => l.href), frames: [...document.querySelectorAll('iframe, "
-                       "frame')].map(f => f.src)})");
+                       "frame')].map(f => f.src), inert: [...document.querySelectorAll("
+                       "'script[type=\"text/x-larkspool-inert\"][src]')].map(s => s.src)})");
             if (!named.is_object())
                 continue;
             for (const json& icon : named.value("icons", json::array())) {
@@ -227,6 +230,15 @@ public:
                 if (!IsInline(url))
                     found.push_back(
                         {"Icon", url, IsLocal(url) && !fs::is_regular_file(LocalPath(url))});
+            }
+            // Pages written from the live document keep their scripts
+            // inert (they already ran): such a script is not loaded, and
+            // counts when its file is in the copy.
+            for (const json& script : named.value("inert", json::array())) {
+                const std::string url = script.is_string() ? script.get<std::string>() : "";
+                if (!IsInline(url))
+                    found.push_back(
+                        {"Script", url, IsLocal(url) && !fs::is_regular_file(LocalPath(url))});
             }
             for (const json& element : named.value("frames", json::array())) {
                 const std::string url = element.is_string() ? element.get<std::string>() : "";
