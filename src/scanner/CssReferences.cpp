@@ -466,11 +466,13 @@ std::string_view Trimmed(std::string_view Text) {
 // own strings are addresses.
 enum class Block : char { Paren, ImageSet, Bracket, Brace };
 
-} // namespace
-
-std::vector<CssReference> FindCssReferences(std::string_view Css) {
+// Every reference; with Joins, also whether each follows a name, number or
+// delimiter so closely that a "url(" put in its place would join it
+// ("@import'a.css'", "1x'b.png'", "\\('c.png'").
+std::vector<CssReference> Find(std::string_view Css, std::vector<bool>* Joins) {
     std::vector<CssReference> refs;
     CssTokenizer tokens(Css);
+    Token previous;
     std::vector<Block> blocks;
     bool afterImport = false; // the last token was @import
     bool inNamespace = false; // inside an @namespace rule: its address names, it is no file
@@ -479,6 +481,13 @@ std::vector<CssReference> FindCssReferences(std::string_view Css) {
         const std::string_view text = Trimmed(Text);
         if (text.empty() || inNamespace)
             return;
+        if (Joins) {
+            const TokenType p = previous.Type;
+            Joins->push_back(previous.End == Start && Start > 0 &&
+                             (p == TokenType::Ident || p == TokenType::AtKeyword ||
+                              p == TokenType::Hash || p == TokenType::Number ||
+                              p == TokenType::Delim));
+        }
         CssReference ref;
         ref.Start = Start;
         ref.End = End;
@@ -492,8 +501,9 @@ std::vector<CssReference> FindCssReferences(std::string_view Css) {
             blocks.pop_back();
     };
 
-    for (;;) {
-        const Token t = tokens.Next();
+    Token t;
+    for (;; previous = t) {
+        t = tokens.Next();
         if (t.Type == TokenType::EndOfText)
             break;
         if (t.Type == TokenType::Whitespace)
@@ -527,6 +537,7 @@ std::vector<CssReference> FindCssReferences(std::string_view Css) {
                     const Token end = tokens.NextSignificant();
                     if (end.Type == TokenType::CloseParen || end.Type == TokenType::EndOfText) {
                         add(t.Start, end.End, text, importing);
+                        t = end;
                         break;
                     }
                 }
@@ -570,16 +581,6 @@ std::vector<CssReference> FindCssReferences(std::string_view Css) {
     return refs;
 }
 
-namespace {
-
-// A name or number right before "url(" would swallow it ("@importurl(").
-bool JoinsWithUrl(std::string_view Css, std::size_t Start) {
-    if (Start == 0)
-        return false;
-    const int c = static_cast<unsigned char>(Css[Start - 1]);
-    return IsIdentChar(c) || c == '@' || c == '#' || c == '\\';
-}
-
 void AppendCssString(std::string& Out, std::string_view Value) {
     Out += '"';
     for (const char c : Value) {
@@ -609,19 +610,27 @@ void AppendCssString(std::string& Out, std::string_view Value) {
 
 } // namespace
 
+std::vector<CssReference> FindCssReferences(std::string_view Css) {
+    return Find(Css, nullptr);
+}
+
 std::string
 RewriteCss(std::string_view Css,
            const std::function<std::optional<std::string>(const CssReference&)>& Replace) {
     std::string out;
     out.reserve(Css.size());
     std::size_t copied = 0;
-    for (const CssReference& ref : FindCssReferences(Css)) {
+    std::vector<bool> joins;
+    const std::vector<CssReference> refs = Find(Css, &joins);
+    for (std::size_t i = 0; i < refs.size(); ++i) {
+        const CssReference& ref = refs[i];
         const std::optional<std::string> value = Replace(ref);
         if (!value)
             continue;
         out.append(Css, copied, ref.Start - copied);
-        if (JoinsWithUrl(Css, ref.Start))
-            out += ' ';
+        // After an escape such as "\\a" one blank would only end the escape.
+        if (joins[i])
+            out += IsHexDigit(static_cast<unsigned char>(Css[ref.Start - 1])) ? "  " : " ";
         out += "url(";
         AppendCssString(out, *value);
         out += ')';

@@ -36,8 +36,8 @@ std::vector<CssReference> FindCssReferences(std::string_view Css);
 // Css with each reference for which Replace returns a value replaced by
 // url("value") (the value escaped for a CSS string: \" \\ and line breaks as
 // \a ), everything else byte for byte. Where a replaced string directly
-// follows a name or number ("@import'a.css'", "1x'b.png'"), a blank goes
-// before the url( so that it does not join that name.
+// follows a name, number or delimiter ("@import'a.css'", "1x'b.png'"), a
+// blank goes before the url( so that it does not join them.
 std::string
 RewriteCss(std::string_view Css,
            const std::function<std::optional<std::string>(const CssReference&)>& Replace);

@@ -325,6 +325,14 @@ TEST(CssRewrite, AReplacedStringDoesNotJoinTheNameBeforeIt) {
     EXPECT_EQ(RewriteCss("@import 'a.css';", rename), "@import url(\"new-a.css\");");
     EXPECT_EQ(RewriteCss("a{b:image-set(1x\"b.png\",x'c.png')}", rename),
               "a{b:image-set(1x url(\"new-b.png\"),x url(\"new-c.png\"))}");
+    // A name that ends in an escaped "(" is still a name.
+    EXPECT_EQ(RewriteCss("a{b:image-set(x\\('d.png' 1x)}", rename),
+              "a{b:image-set(x\\( url(\"new-d.png\") 1x)}");
+    // ... and one that ends in a hex escape takes the first blank as the escape's end.
+    EXPECT_EQ(RewriteCss("a{b:image-set(\\a'e.png')}", rename),
+              "a{b:image-set(\\a  url(\"new-e.png\"))}");
+    EXPECT_EQ(Find(RewriteCss("a{b:image-set(\\a'e.png')}", rename)),
+              (std::vector{File("new-e.png", "url(\"new-e.png\")")}));
     const std::string out = RewriteCss("@import\"a.css\";@import'b.css'", rename);
     EXPECT_EQ(Find(out), (std::vector{Import("new-a.css", "url(\"new-a.css\")"),
                                       Import("new-b.css", "url(\"new-b.css\")")}));
