@@ -16,13 +16,15 @@ namespace larkspool {
 
 // One reference to another file inside CSS text.
 struct CssReference {
-    std::size_t Start = 0,
-                End = 0; // byte range of the whole piece a rewrite replaces:
-                         // for url(...) from "url(" (any case) through ")";
-                         // for @import "x" / @import 'x' the string token with its quotes
-    std::string Text;    // the address as written: CSS escapes decoded, surrounding whitespace gone
-    bool Import =
-        false; // target of an @import (a style sheet to follow), else a picture/font/cursor...
+    // Byte range of the whole piece a rewrite replaces: for url(...) from
+    // "url(" (any case) through ")"; for @import "x" / @import 'x' and the
+    // strings of image-set() the string token with its quotes.
+    std::size_t Start = 0, End = 0;
+    // The address as written: CSS escapes decoded, surrounding whitespace gone.
+    std::string Text;
+    // Target of an @import (a style sheet to follow), else a picture, font,
+    // cursor...
+    bool Import = false;
 };
 
 // Every reference of a style sheet (or of a <style> element's text, or of a

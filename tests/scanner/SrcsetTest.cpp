@@ -88,14 +88,14 @@ TEST(SrcsetRewrite, KeepingEverythingGivesTheTextBack) {
 }
 
 TEST(SrcsetRewrite, UrlsReplacedDescriptorsKept) {
-    const auto upper = [](const SrcsetCandidate& C) -> std::optional<std::string> {
+    const auto local = [](const SrcsetCandidate& C) -> std::optional<std::string> {
         if (C.Url.starts_with("keep"))
             return std::nullopt;
         return "local/" + C.Url;
     };
-    EXPECT_EQ(RewriteSrcset(" a.png  1x ,\tkeep.png 2x,b.png, c.png 480w", upper),
+    EXPECT_EQ(RewriteSrcset(" a.png  1x ,\tkeep.png 2x,b.png, c.png 480w", local),
               " local/a.png  1x ,\tkeep.png 2x,local/b.png, local/c.png 480w");
-    EXPECT_EQ(RewriteSrcset("a,b.jpg 1x", upper), "local/a,b.jpg 1x");
+    EXPECT_EQ(RewriteSrcset("a,b.jpg 1x", local), "local/a,b.jpg 1x");
 }
 
 TEST(SrcsetRewrite, ReplacementsAreMadeSafe) {
