@@ -248,6 +248,7 @@ ObjectPtr MakeDocument(const MemoryPage& Page, const ObjectPtr& Location) {
     document->SetProperty("URL", Page.Url, false);
     document->SetProperty("title", Page.Title);
     document->SetProperty("characterSet", Page.CharacterSet, false);
+    document->SetProperty("compatMode", Page.CompatMode, false);
     document->SetProperty("links", MakeCollection("HTMLCollection", std::move(links), false),
                           false);
     document->SetProperty("images", MakeCollection("HTMLCollection", std::move(images), false),
@@ -328,6 +329,8 @@ MemoryPage PageFromJson(const nlohmann::json& J, const std::string& Path) {
             page.Selection = ReadValue<std::string>(value, path);
         else if (key == "characterSet")
             page.CharacterSet = ReadValue<std::string>(value, path);
+        else if (key == "compatMode")
+            page.CompatMode = ReadValue<std::string>(value, path);
         else if (key == "html")
             page.Html = ReadValue<std::string>(value, path);
         else if (key == "preamble")

@@ -9,7 +9,7 @@
 //
 // Window:   parent (the top window's parent is itself), document, frames,
 //           location
-// Document: URL, Title, characterSet, links, Images, All, location, selection
+// Document: URL, Title, characterSet, compatMode, links, Images, All, location, selection
 // Location: href; its default value is href
 // Selection: createRange() -> an object with text
 // Collections: Length, Item(i); All also takes Item(i, 0)
@@ -98,6 +98,9 @@ struct MemoryPage {
     };
 
     std::string Url, Title, Selection, CharacterSet = "UTF-8";
+    // "CSS1Compat" for a page in standards mode (it had a document type
+    // declaration), "BackCompat" for quirks mode.
+    std::string CompatMode = "BackCompat";
     // The root element's markup (its outerHTML).
     std::string Html;
     // Markup before the root element (a document type declaration or a
@@ -119,7 +122,7 @@ struct MemoryPage {
 DispatchPtr MakeMemoryWindow(const MemoryPage& Top);
 
 // The same description as JSON:
-//   {"url", "title", "selection", "characterSet", "html", "preamble",
+//   {"url", "title", "selection", "characterSet", "compatMode", "html", "preamble",
 //    "links": [{"href", "text"}], "images": ["..."], "frames": [{...}],
 //    "crossOrigin": false, "unreadable": false}
 // Missing keys take the defaults above; unknown keys and values of the wrong

@@ -24,6 +24,19 @@ bool RootMarkup(const Variant& Document, std::string& Markup) {
     return false;
 }
 
+// The root element alone would open in quirks mode, where a page laid out
+// for standards mode looks different (heights, table fonts, picture gaps):
+// a document that was in standards mode gets the declaration that keeps it
+// there. A browser side that cannot tell leaves the page as it was.
+std::string StandardsModeDeclaration(const Variant& Document) {
+    try {
+        if (Document.Get("compatMode").ToText() == "CSS1Compat")
+            return "<!DOCTYPE html>\n";
+    } catch (const DispatchError&) {
+    }
+    return {};
+}
+
 // Writes one document and adds its style sheets and icon; the document's
 // address is read only when needed, after the file is written.
 template <typename BaseFn>
@@ -31,8 +44,9 @@ void SaveDocument(TLister& List, const Variant& Document, const std::string& Pat
     std::string markup;
     if (!RootMarkup(Document, markup))
         return;
-    WriteFileAtomically(Path, EncodeDocumentMarkup(MakeScriptsInert(markup),
-                                                   Document.Get("characterSet").ToText()));
+    WriteFileAtomically(
+        Path, EncodeDocumentMarkup(StandardsModeDeclaration(Document) + MakeScriptsInert(markup),
+                                   Document.Get("characterSet").ToText()));
 
     List.GatherFromPage(markup, Base(), {.Images = false, .Frames = false});
 }

@@ -117,3 +117,27 @@ TEST_F(DocumentPages, FrameOfAnotherOriginIsWrittenAsAnyFrame) {
     EXPECT_EQ(ReadFile("f.htm"), frame.Html);
     EXPECT_EQ(URLs(list.Stylesheets()), (std::vector<std::string>{"http://elsewhere.test/f.css"}));
 }
+
+TEST_F(DocumentPages, AStandardsModePageStaysInItAndItsScriptsDoNotRunAgain) {
+    StartPageURL = Page.Url;
+    Page.CompatMode = "CSS1Compat";
+    Page.Html = "<html><head><meta charset=utf-8><script src=\"toc.js\"></script></head>"
+                "<body><ul><li>built</li></ul>"
+                "<iframe src=\"side.html\"></iframe></body></html>";
+    MemoryPage quirks;
+    quirks.Url = "http://site.test/docs/old.htm";
+    quirks.Html = "<html><head><meta charset=utf-8></head><body><table><tr><td>old</td></tr>"
+                  "</table></body></html>";
+    Page.Frames = {quirks};
+    TLister& list = Make();
+    SaveDocumentPages(list, Variant(MakeMemoryWindow(Page)));
+    EXPECT_EQ(ReadFile("INDEX.HTML"), "<!DOCTYPE html>\n<html><head><meta charset=utf-8><script "
+                                      "type=\"text/x-larkspool-inert\" "
+                                      "src=\"toc.js\"></script></head><body><ul><li>built</li></ul>"
+                                      "<iframe src=\"side.html\"></iframe></body></html>");
+    EXPECT_EQ(ReadFile(list.Pages()[1].FileName), quirks.Html); // quirks mode kept
+    // The script is saved for the linked pages that run it; the browser
+    // lists the document's frames itself.
+    EXPECT_EQ(URLs(list.Stylesheets()), (std::vector<std::string>{"http://site.test/docs/toc.js"}));
+    EXPECT_EQ(list.Pages().size(), 2u);
+}
