@@ -203,7 +203,7 @@ void DevToolsConnection::Dispatch(const std::string& Message) {
     nlohmann::json message = nlohmann::json::parse(Message, nullptr, false);
     if (message.is_discarded() || !message.is_object())
         return;
-    std::lock_guard lock(FLock);
+    std::unique_lock lock(FLock);
     if (const auto id = message.find("id"); id != message.end() && id->is_number_integer()) {
         // Answers nobody waits for any more (posted commands, timeouts) are dropped.
         const auto pending = FPending.find(id->get<std::int64_t>());
@@ -246,6 +246,10 @@ void DevToolsConnection::Dispatch(const std::string& Message) {
             session->second.Ended = "its page crashed";
     }
     FChanged.notify_all();
+    const std::shared_ptr<const EventHandler> handler = FEventHandler;
+    lock.unlock();
+    if (handler)
+        (*handler)(message.value("sessionId", std::string()), name, params);
 }
 
 void DevToolsConnection::MarkClosed(const std::string& Reason) {
@@ -322,6 +326,11 @@ void DevToolsConnection::Post(const std::string& Method, const nlohmann::json& P
     if (!SessionId.empty())
         message["sessionId"] = SessionId;
     Send(message);
+}
+
+void DevToolsConnection::SetEventHandler(EventHandler Handler) {
+    std::lock_guard lock(FLock);
+    FEventHandler = Handler ? std::make_shared<const EventHandler>(std::move(Handler)) : nullptr;
 }
 
 void DevToolsConnection::WatchSession(const std::string& SessionId) {

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -87,6 +88,16 @@ public:
     std::vector<nlohmann::json> Events(const std::string& SessionId,
                                        const std::string& Method) const;
 
+    // Called on the connection's reading thread with every event of every
+    // session (watched or not), outside the connection's lock, for code that
+    // must answer events as they come (paused requests). It may Post, but not
+    // wait for an answer: Command would wait for the very thread that calls
+    // it. Empty removes the handler; a handler being called while it is
+    // replaced finishes that call.
+    using EventHandler = std::function<void(const std::string& SessionId, const std::string& Method,
+                                            const nlohmann::json& Params)>;
+    void SetEventHandler(EventHandler Handler);
+
     // The downloads seen while the browser's own events are watched: address
     // and last state (inProgress, completed, canceled).
     std::vector<std::pair<std::string, std::string>> Downloads() const;
@@ -141,6 +152,7 @@ private:
     std::map<std::int64_t, std::optional<nlohmann::json>> FPending;
     std::map<std::string, SessionEvents> FSessions;
     std::map<std::string, std::pair<std::string, std::string>> FDownloads; // by guid
+    std::shared_ptr<const EventHandler> FEventHandler;
     bool FClosed = false;
     std::string FClosedReason;
 };

@@ -6,6 +6,7 @@
 #include "cli/StoredFiles.h"
 #include "cli/TerminalView.h"
 #include "lister/Lister.h"
+#include "run/CopyCheck.h"
 #include "run/DownloadRun.h"
 #include "run/HandToBrowser.h"
 #include "run/SavePreparation.h"
@@ -110,6 +111,15 @@ int SaveCommand::Run() {
 void SaveCommand::OnInterrupt(int Count) {
     if (FStep == Step::Browser)
         Abort("interrupted; the browser is closed", kExitBrowser);
+    if (FStep == Step::Checking) {
+        // The copy is complete by now: the first interrupt ends the check,
+        // another one the program.
+        if (Count > FInterruptsBeforeCheck + 1)
+            Abort("aborted during the offline check", kExitNotOffline);
+        Error("stopping the offline check (interrupt again to abort)");
+        FCheckStopped = true;
+        return;
+    }
     if (Count > 1)
         Abort("aborted: the log is not written, the pages are not relinked", kExitItemsFailed);
     if (FStep == Step::Finishing) {
@@ -227,6 +237,7 @@ int SaveCommand::Save(Clock::time_point BrowserStart) {
     FBrowser->Close();
 
     const StoredCounts counts = stored.Count(*list);
+    const int checked = Settings.VerifyCopy ? CheckOffline(*list) : kExitSaved;
     std::fprintf(FOut,
                  "Saved %d, skipped %d, not fetched %d, not stored %d, left to the browser %d, "
                  "problems %d; %lld bytes received.\n",
@@ -253,10 +264,47 @@ int SaveCommand::Save(Clock::time_point BrowserStart) {
         std::fprintf(FOut, "Browser downloads: %zu of %d completed%s.\n", downloadsCompleted,
                      counts.ToBrowser,
                      downloadsFinished ? "" : "; some did not finish within the time limit");
+    if (Settings.VerifyCopy) {
+        for (const std::string& line : FCheckLines)
+            std::fprintf(FOut, "%s\n", line.c_str());
+    }
     std::fflush(FOut);
     return view.Problems() + counts.Skipped + counts.NotFetched + counts.NotStored > 0
                ? kExitItemsFailed
-               : kExitSaved;
+               : checked;
+}
+
+int SaveCommand::CheckOffline(const TLister& List) {
+    FCheckLines.clear();
+    const std::vector<std::string> pages = StoredPages(List, OutputFolder);
+    {
+        std::lock_guard lock(FWatch->Lock());
+        FStep = Step::Checking;
+        FInterruptsBeforeCheck = FWatch->Count();
+    }
+    if (!FOptions.Quiet) {
+        std::fprintf(FOut, "Checking the copy offline (%s pages)...\n",
+                     GroupedNumber(static_cast<long long>(pages.size())).c_str());
+        std::fflush(FOut);
+    }
+    OfflineCheckOptions options;
+    options.Cancelled = [this] { return FCheckStopped.load(); };
+    OfflineReport report;
+    try {
+        report = CheckCopy(OutputFolder, pages, options);
+    } catch (const std::exception& e) {
+        Error(std::string("the offline check could not run: ") + e.what());
+        FCheckLines.push_back("Not checked offline: " + std::string(e.what()));
+        return kExitBrowser;
+    }
+    for (const std::string& line : ProblemLines(report))
+        FCheckLines.push_back("  " + line);
+    FCheckLines.push_back(
+        report.SummaryLine() +
+        (report.Pages.size() < pages.size()
+             ? " (stopped after " + std::to_string(report.Pages.size()) + " pages)"
+             : std::string()));
+    return report.Missing() > 0 ? kExitNotOffline : kExitSaved;
 }
 
 } // namespace larkspool

@@ -7,19 +7,24 @@
 // while it runs: in the browser, it closes it and ends the process; in the
 // download run, it stops (log written, pages relinked); a second one aborts.
 
+#include "browser/OfflineCheck.h"
 #include "cli/SaveBrowser.h"
 #include "cli/SaveOptions.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace larkspool {
 
 class InterruptWatch;
 class DownloadRun;
 class TerminalView;
+class TLister;
 
 class SaveCommand {
 public:
@@ -32,12 +37,18 @@ public:
     SaveCommand(const SaveCommand&) = delete;
     SaveCommand& operator=(const SaveCommand&) = delete;
 
-    // The save; returns the exit code (kExitSaved ... kExitFolder).
+    // The save; returns the exit code (kExitSaved ... kExitNotOffline).
     int Run();
+
+    // The offline check of a finished save (Settings.VerifyCopy), which
+    // starts a browser of its own.
+    std::function<OfflineReport(const std::string& Folder, const std::vector<std::string>& Pages,
+                                const OfflineCheckOptions& Options)>
+        CheckCopy = CheckCopyOffline;
 
 private:
     // What an interrupt does depends on the step the save is in.
-    enum class Step { Browser, Run, Finishing };
+    enum class Step { Browser, Run, Finishing, Checking };
 
     int Save(std::chrono::steady_clock::time_point BrowserStart);
     void OnInterrupt(int Count);
@@ -45,6 +56,9 @@ private:
     // Changes what an interrupt acts on, under the watch's lock.
     void Enter(Step Next, DownloadRun* Run, TerminalView* View);
     bool Interrupted() const;
+    // The offline check with its lines printed; kExitNotOffline when
+    // something does not load, kExitBrowser when it could not run.
+    int CheckOffline(const TLister& List);
     void Error(const std::string& Message) const;
 
     const SaveOptions FOptions;
@@ -57,6 +71,9 @@ private:
     Step FStep = Step::Browser;
     DownloadRun* FRunning = nullptr;
     TerminalView* FShown = nullptr;
+    int FInterruptsBeforeCheck = 0;
+    std::atomic<bool> FCheckStopped{false};
+    std::vector<std::string> FCheckLines; // printed at the end of the summary
 };
 
 } // namespace larkspool

@@ -137,6 +137,10 @@ int ParseSaveOptions(int argc, char** argv, SaveOptions& Options) {
                    "as a server that trickles without end would hold the save for ever." +
                        DefaultNote(std::to_string(Options.FileTimeLimit), {}))
         ->check(CLI::Range(0, 86400));
+    app.add_flag("--verify,!--no-verify", s.VerifyCopy,
+                 "When the save is done (or stopped), open every stored page from the folder in "
+                 "headless Chromium with the network cut off and list what would not load." +
+                     DefaultNote(OnOff(s.VerifyCopy), {"VerifyCopy"}));
     app.add_flag("--list-links", Options.ListLinks, "Print the numbered link list and exit");
     app.add_flag("-q,--quiet", Options.Quiet, "Print only problems and the summary");
     app.add_option("--frame", Options.Frame,
@@ -145,7 +149,8 @@ int ParseSaveOptions(int argc, char** argv, SaveOptions& Options) {
                        DefaultNote("the page itself", {}))
         ->check(CLI::NonNegativeNumber);
     app.footer("Exit status: 0 saved, 2 bad arguments, 3 the browser or the page failed, "
-               "4 saved with items that could not be stored, 5 the folder cannot be used.\n"
+               "4 saved with items that could not be stored, 5 the folder cannot be used, "
+               "6 saved, but the offline check (--verify) found files that do not load.\n"
                "Ctrl-C, SIGTERM or SIGHUP stop (the log is written and the pages relinked); "
                "a second one aborts.");
 

@@ -38,5 +38,6 @@ constexpr int kExitBadArguments = 2;
 constexpr int kExitBrowser = 3;     // the browser or the page failed
 constexpr int kExitItemsFailed = 4; // the save ended, with items not saved
 constexpr int kExitFolder = 5;      // the output folder cannot be used
+constexpr int kExitNotOffline = 6;  // saved, but the offline check found files that do not load
 
 } // namespace larkspool

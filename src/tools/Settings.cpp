@@ -50,6 +50,7 @@ const Field Fields[] = {
     {"PassP", &TSettings::PassP},
     {"SaveScripts", &TSettings::SaveScripts, nullptr, true},
     {"SaveStyleFiles", &TSettings::SaveStyleFiles, nullptr, true},
+    {"VerifyCopy", &TSettings::VerifyCopy},
 };
 
 // Which fields the last load took from the store, by their place in Fields.

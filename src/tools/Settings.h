@@ -39,6 +39,7 @@ struct TSettings {
     // looks and works as the live site does: on unless the user turns them off.
     bool SaveScripts = true;
     bool SaveStyleFiles = true; // fonts, pictures and cursors named in style sheets
+    bool VerifyCopy = false;    // check the copy offline when the save is done
 };
 
 extern TSettings Settings;

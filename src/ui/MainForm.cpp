@@ -1,5 +1,8 @@
 #include "ui/MainForm.h"
 
+#include "run/CopyCheck.h"
+#include "tools/ProcessValues.h"
+#include "tools/Settings.h"
 #include "ui/AppValues.h"
 #include "ui/AuthForm.h"
 #include "ui/BusyAnimation.h"
@@ -40,7 +43,7 @@ QPushButton* MakeButton(const QString& Text, const QString& Hint, const char* Na
 } // namespace
 
 TMainForm::TMainForm(TLister& List, Variant BrowserWindow, QWidget* Parent)
-    : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), FList(List),
       FRun(List, std::move(BrowserWindow), *this, this) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Larkspool"));
@@ -99,7 +102,11 @@ TMainForm::TMainForm(TLister& List, Variant BrowserWindow, QWidget* Parent)
     setFixedSize(size());
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+    FCheckStopped = true;
+    if (FCheck.joinable())
+        FCheck.join();
+}
 
 void TMainForm::showEvent(QShowEvent* Event) {
     QDialog::showEvent(Event);
@@ -143,6 +150,13 @@ void TMainForm::btnStopClick() {
 }
 
 void TMainForm::btnAbortClick() {
+    if (FCheck.joinable()) {
+        // The copy is complete: Abort only ends its check.
+        FCheckStopped = true;
+        btnAbort->setEnabled(false);
+        return;
+    }
+    FAborted = true;
     RunGuarded(this, [this] { FRun.Abort(); });
 }
 
@@ -184,11 +198,89 @@ QString TMainForm::ProblemsMessage(const std::vector<std::string>& Problems) {
     return text;
 }
 
+QString TMainForm::CloseMessage(const std::vector<std::string>& Problems,
+                                const std::vector<std::string>& CheckLines) {
+    QString text = Problems.empty() ? QString() : ProblemsMessage(Problems);
+    if (CheckLines.empty())
+        return text;
+    if (!text.isEmpty())
+        text += QStringLiteral("\n\n");
+    // The summary line comes last and is always shown.
+    const std::size_t problems = CheckLines.size() - 1;
+    if (problems > 0)
+        text += QStringLiteral("Checked offline, these do not load:");
+    const std::size_t listed = std::min<std::size_t>(problems, MaxListedProblems);
+    for (std::size_t i = 0; i < listed; ++i)
+        text += QLatin1Char('\n') + ToQ(CheckLines[i]);
+    if (problems > listed)
+        text += QStringLiteral("\nand %1 more").arg(problems - listed);
+    return text + (problems > 0 ? QStringLiteral("\n") : QString()) + ToQ(CheckLines.back());
+}
+
 void TMainForm::RunClosed() {
+    if (Settings.VerifyCopy && !FAborted) {
+        StartCopyCheck();
+        return;
+    }
+    Finish();
+}
+
+void TMainForm::StartCopyCheck() {
+    btnSkip->setEnabled(false);
+    btnStop->setEnabled(false);
+    btnAbort->setToolTip(QStringLiteral("Stop checking the copy"));
+    lblURL->setText(QStringLiteral("Checking the copy offline"));
+    lblURL->setToolTip(ToQ(OutputFolder));
+    pbGet->setRange(0, 1);
+    pbGet->setValue(0);
+    // Read here: the list and the folder belong to this thread.
+    FCheck = std::thread([this, pages = StoredPages(FList, OutputFolder), folder = OutputFolder,
+                          check = CheckCopy] {
+        OfflineCheckOptions options;
+        options.Cancelled = [this] { return FCheckStopped.load(); };
+        options.Progress = [this](std::size_t Done, std::size_t Count, const std::string& File) {
+            QMetaObject::invokeMethod(
+                this, [this, Done, Count, File] { CopyCheckProgress(Done, Count, File); },
+                Qt::QueuedConnection);
+        };
+        std::vector<std::string> lines;
+        bool missing = true;
+        try {
+            const OfflineReport report = check(folder, pages, options);
+            lines = ProblemLines(report);
+            lines.push_back(report.SummaryLine());
+            missing = report.Missing() > 0;
+        } catch (const std::exception& e) {
+            lines = {std::string("The copy could not be checked offline: ") + e.what()};
+        }
+        QMetaObject::invokeMethod(
+            this, [this, lines = std::move(lines), missing] { CopyCheckDone(lines, missing); },
+            Qt::QueuedConnection);
+    });
+}
+
+void TMainForm::CopyCheckProgress(std::size_t Done, std::size_t Count, const std::string& File) {
+    ProgressChanged(static_cast<int>(Done), static_cast<int>(Count));
+    lblStatus->setText(QStringLiteral("Checking offline: %1 of %2 pages %3")
+                           .arg(ToQ(GroupedNumber(static_cast<long long>(Done))),
+                                ToQ(GroupedNumber(static_cast<long long>(Count))), ToQ(File)));
+}
+
+void TMainForm::CopyCheckDone(std::vector<std::string> Lines, bool Missing) {
+    if (FCheck.joinable())
+        FCheck.join();
+    FCheckLines = std::move(Lines);
+    FCheckMissing = Missing;
+    Finish();
+}
+
+void TMainForm::Finish() {
     Animate1->Stop();
-    if (!FProblems.empty())
-        ShowMessage(this, ProblemsMessage(FProblems), QMessageBox::Ok, QMessageBox::NoButton,
-                    QMessageBox::Warning);
+    if (!FProblems.empty() || !FCheckLines.empty()) {
+        const bool warn = !FProblems.empty() || FCheckMissing;
+        ShowMessage(this, CloseMessage(FProblems, FCheckLines), QMessageBox::Ok,
+                    QMessageBox::NoButton, warn ? QMessageBox::Warning : QMessageBox::Information);
+    }
     accept();
 }
 

@@ -271,10 +271,21 @@ QWidget* TStartForm::MakeAdvancedPage() {
     // The extension box sits on the first line, beside the group's caption.
     extLayout->setColumnStretch(0, 1);
 
+    // Beside the group above, so that the page needs no more height.
+    auto* done = new QGroupBox(QStringLiteral(" After the save "), page);
+    chbVerify = new QCheckBox(QStringLiteral("Check the copy offline when done"), done);
+    chbVerify->setObjectName(QStringLiteral("chbVerify"));
+    chbVerify->setToolTip(QStringLiteral("Open every saved page from the folder with the network "
+                                         "cut off and list what does not load"));
+    (new QVBoxLayout(done))->addWidget(chbVerify);
+    auto* existAndDone = new QHBoxLayout;
+    existAndDone->addWidget(grpExist, 1);
+    existAndDone->addWidget(done, 1);
+
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(pictures);
     layout->addWidget(grpComplete);
-    layout->addWidget(grpExist);
+    layout->addLayout(existAndDone);
     layout->addWidget(skip);
     layout->addWidget(rgrExt);
     layout->addStretch();

@@ -70,6 +70,7 @@ public:
     QGroupBox* rgrExt;
     QButtonGroup* rgrExtItems;
     QLineEdit* edExt;
+    QCheckBox* chbVerify; // the offline check of the copy when the save is done
     // "Authentication".
     QLineEdit* edUserS;
     QLineEdit* edPassS;

@@ -49,6 +49,7 @@ void TStartForm::ShowSettings() {
     chbExist->setChecked(Settings.SaveExistF);
     chbScripts->setChecked(Settings.SaveScripts);
     chbStyleFiles->setChecked(Settings.SaveStyleFiles);
+    chbVerify->setChecked(Settings.VerifyCopy);
     edUserS->setText(ToQ(Settings.UserS));
     edPassS->setText(ToQ(Settings.PassS));
     edUserP->setText(ToQ(Settings.UserP));
@@ -75,6 +76,7 @@ void TStartForm::StoreSettings() {
     Settings.SaveExistF = chbExist->isChecked();
     Settings.SaveScripts = chbScripts->isChecked();
     Settings.SaveStyleFiles = chbStyleFiles->isChecked();
+    Settings.VerifyCopy = chbVerify->isChecked();
     Settings.UserS = FromQ(edUserS->text());
     Settings.PassS = FromQ(edPassS->text());
     Settings.UserP = FromQ(edUserP->text());

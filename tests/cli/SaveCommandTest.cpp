@@ -164,16 +164,18 @@ protected:
         std::size_t outSize = 0, errSize = 0;
         std::FILE* out = ::open_memstream(&outText, &outSize);
         std::FILE* err = ::open_memstream(&errText, &errSize);
-        const int code = SaveCommand(
-                             options,
-                             [this]() -> std::unique_ptr<SaveBrowser> {
-                                 ++Browser.Starts;
-                                 if (Browser.StartFails)
-                                     throw std::runtime_error("Cannot start the browser X");
-                                 return std::make_unique<MemoryBrowser>(Browser);
-                             },
-                             out, err)
-                             .Run();
+        SaveCommand command(
+            options,
+            [this]() -> std::unique_ptr<SaveBrowser> {
+                ++Browser.Starts;
+                if (Browser.StartFails)
+                    throw std::runtime_error("Cannot start the browser X");
+                return std::make_unique<MemoryBrowser>(Browser);
+            },
+            out, err);
+        if (CheckCopy)
+            command.CheckCopy = CheckCopy;
+        const int code = command.Run();
         std::fclose(out);
         std::fclose(err);
         Out.assign(outText, outSize);
@@ -209,6 +211,8 @@ protected:
     MemoryPage Page;
     BrowserRecord Browser;
     std::string Out, Err;
+    // Set: the offline check of --verify; else the real one (headless Chromium).
+    decltype(SaveCommand::CheckCopy) CheckCopy;
 };
 
 } // namespace
@@ -445,4 +449,74 @@ TEST_F(SaveCommandTest, APageThatCannotBeStoredIsNotOfferedToOpen) {
     EXPECT_THAT(Out, HasSubstr("not stored 1,"));
     EXPECT_THAT(Out, HasSubstr("Saved in " + Root + "/copy/; the page itself was not stored\n"));
     EXPECT_THAT(Out, Not(HasSubstr("(open ")));
+}
+
+// --verify: the stored pages opened offline in headless Chromium.
+
+TEST_F(SaveCommandTest, VerifyChecksTheStoredPagesOffline) {
+    EXPECT_EQ(Save({"--folder", Root, "--subfolder", "checked", "--selection", "Alpha, Beta",
+                    "--pictures", "--verify"}),
+              kExitSaved)
+        << Err;
+    // INDEX.HTML, a.htm with its picture, b.htm.
+    EXPECT_THAT(Out, HasSubstr("Checking the copy offline (3 pages)...\n"));
+    EXPECT_THAT(Out, HasSubstr("\nChecked offline: 1 of 1 pictures, 0 of 0 style sheets, "
+                               "0 missing\n"));
+    // The closing summary ends with it.
+    EXPECT_LT(Out.find("Saved in "), Out.find("Checked offline:"));
+}
+
+TEST_F(SaveCommandTest, VerifyListsWhatNeedsTheNetworkAndEndsWithExit6) {
+    // Pictures not saved: a.htm keeps the server's address for its picture.
+    EXPECT_EQ(Save({"--folder", Root, "--subfolder", "partial", "--selection", "Alpha",
+                    "--no-pictures", "--quiet", "--verify"}),
+              kExitNotOffline)
+        << Err;
+    EXPECT_THAT(Out, HasSubstr("\n  a.htm: " + Web.Url("/img/p.png") +
+                               " — needs the network\nChecked offline: 0 of 1 pictures, 0 of 0 "
+                               "style sheets, 1 missing\n"));
+    EXPECT_FALSE(Requested("/img/p.png")) << "the check reached the server";
+}
+
+TEST_F(SaveCommandTest, VerifyChecksWhatAStoppedSaveStored) {
+    Page.Html = "<html><body><a href=\"a.htm\">Alpha</a> <a href=\"hang.htm\">Hang</a></body>"
+                "</html>";
+    Page.Links = {{Web.Url("/a.htm"), "Alpha"}, {Web.Url("/hang.htm"), "Hang"}};
+    Browser.Pages[Page.Url] = Page;
+    gInterruptOnHang = true;
+    std::vector<std::string> checked;
+    CheckCopy = [&](const std::string& Folder, const std::vector<std::string>& Pages,
+                    const OfflineCheckOptions&) {
+        checked = Pages;
+        EXPECT_EQ(Folder, Root + "/stopped/");
+        OfflineReport report;
+        report.Pages.push_back({"INDEX.HTML", {{"", "it kept loading for 15 s"}}});
+        report.Pages.push_back({"a.htm", {}});
+        report.Pictures = {1422, 1423};
+        return report;
+    };
+    EXPECT_EQ(
+        Save({"--folder", Root, "--subfolder", "stopped", "--links", "all", "--quiet", "--verify"}),
+        kExitItemsFailed);
+    EXPECT_THAT(checked, ::testing::ElementsAre("INDEX.HTML", "a.htm"));
+    EXPECT_THAT(Out, HasSubstr("  INDEX.HTML: it kept loading for 15 s\nChecked offline: 1,422 "
+                               "of 1,423 pictures, 0 of 0 style sheets, 1 missing\n"));
+}
+
+TEST_F(SaveCommandTest, AVerifyThatCannotRunEndsWithExit3) {
+    CheckCopy = [](const std::string&, const std::vector<std::string>&,
+                   const OfflineCheckOptions&) -> OfflineReport {
+        throw std::runtime_error("Cannot start the browser /nowhere: no such file");
+    };
+    EXPECT_EQ(Save({"--folder", Root, "--subfolder", "unchecked", "--selection", "Beta", "--quiet",
+                    "--verify"}),
+              kExitBrowser);
+    EXPECT_THAT(Err, HasSubstr("larkspool-save: the offline check could not run: Cannot start "
+                               "the browser /nowhere"));
+    EXPECT_THAT(Out, HasSubstr("Saved in "));
+    // Without --verify nothing is checked (a new process starts with it off).
+    Settings.VerifyCopy = false;
+    EXPECT_EQ(Save({"--folder", Root, "--subfolder", "plain", "--selection", "Beta", "--quiet"}),
+              kExitSaved);
+    EXPECT_THAT(Out, Not(HasSubstr("offline")));
 }

@@ -154,3 +154,20 @@ TEST_F(SaveOptionsTest, HelpWithoutStoredSettingsShowsBuiltInValues) {
     EXPECT_THAT(help, HasSubstr("Default: \"banner advertising\" (built in)"));
     EXPECT_THAT(help, ::testing::Not(HasSubstr("stored settings")));
 }
+
+TEST_F(SaveOptionsTest, VerifyComesFromTheStoreAndHasAnExitStatusOfItsOwn) {
+    Settings = TSettings{};
+    std::string help = Help("\"VerifyCopy\"=dword:00000001\n");
+    EXPECT_TRUE(Settings.VerifyCopy);
+    EXPECT_THAT(help, HasSubstr("with the network cut off and list what would not load. "
+                                "Default: on (from the stored settings)"));
+    EXPECT_THAT(help, HasSubstr("6 saved, but the offline check (--verify) found files that do "
+                                "not load"));
+    ASSERT_EQ(Parse({"http://h/", "--no-verify"}), -1);
+    EXPECT_FALSE(Settings.VerifyCopy);
+    ASSERT_EQ(Parse({"http://h/", "--verify"}), -1);
+    EXPECT_TRUE(Settings.VerifyCopy);
+    Settings = TSettings{};
+    help = Help("");
+    EXPECT_THAT(help, HasSubstr("what would not load. Default: off (built in)"));
+}

@@ -21,8 +21,11 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 using namespace larkspool;
 using larkspool::check::LocalServer;
@@ -211,6 +214,119 @@ private slots:
                  qPrintable(Boxes[0]));
         QVERIFY(Boxes[0].contains(ToQ(Web.Url("/a.htm"))) &&
                 Boxes[0].contains(ToQ(Web.Url("/b.htm"))));
+    }
+
+    // With VerifyCopy the check follows the run on a thread of its own: the
+    // window keeps drawing its progress while the check is busy, and the
+    // check's lines join the message at the close.
+    void copyCheckedOfflineAfterTheRun() {
+        Make({{"/a.htm", "a"}});
+        Settings.VerifyCopy = true;
+        std::atomic<bool> release{false};
+        std::vector<std::string> pages;
+        std::string folder;
+        Form->CheckCopy = [&](const std::string& Folder, const std::vector<std::string>& Pages,
+                              const OfflineCheckOptions& Options) {
+            folder = Folder;
+            pages = Pages;
+            Options.Progress(0, Pages.size(), Pages[0]);
+            // Held until the window has shown the progress from its own loop.
+            for (int i = 0; i < 2000 && !release; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            OfflineReport report;
+            report.Pages = {{"INDEX.HTML", {{"pic.gif", "file not found"}}}, {"a.htm", {}}};
+            report.Pictures = {1, 2};
+            return report;
+        };
+        QString shown;
+        QCOMPARE(Run([&] {
+                     if (!Form->lblStatus->text().startsWith("Checking offline"))
+                         return false;
+                     shown = Form->lblStatus->text() + " " + Form->lblURL->text() + " " +
+                             QString::number(Form->btnStop->isEnabled());
+                     release = true;
+                     return true;
+                 }),
+                 int(QDialog::Accepted));
+        QCOMPARE(shown, QStringLiteral("Checking offline: 0 of 2 pages INDEX.HTML Checking the "
+                                       "copy offline 0"));
+        QCOMPARE(folder, OutputFolder);
+        QCOMPARE(pages, (std::vector<std::string>{"INDEX.HTML", "a.htm"}));
+        QCOMPARE(Form->CheckLines(),
+                 (std::vector<std::string>{
+                     "INDEX.HTML: pic.gif — file not found",
+                     "Checked offline: 1 of 2 pictures, 0 of 0 style sheets, 1 missing"}));
+        QCOMPARE(Boxes.size(), 1);
+        QCOMPARE(Boxes[0], ApplicationTitle() +
+                               "|Checked offline, these do not load:\nINDEX.HTML: pic.gif — file "
+                               "not found\nChecked offline: 1 of 2 pictures, 0 of 0 style "
+                               "sheets, 1 missing");
+    }
+
+    // Abort during the check ends the check; an aborted run is not checked.
+    void abortEndsTheCheckAndAnAbortedRunIsNotChecked() {
+        Make({{"/a.htm", "a"}});
+        Settings.VerifyCopy = true;
+        bool cancelled = false;
+        Form->CheckCopy = [&](const std::string&, const std::vector<std::string>& Pages,
+                              const OfflineCheckOptions& Options) {
+            Options.Progress(0, Pages.size(), Pages[0]);
+            for (int i = 0; i < 2000 && !cancelled; ++i) {
+                cancelled = Options.Cancelled();
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            OfflineReport report;
+            report.Pages = {{"INDEX.HTML", {{"", "the check was stopped"}}}};
+            return report;
+        };
+        QCOMPARE(Run([&] {
+                     if (!Form->lblStatus->text().startsWith("Checking offline"))
+                         return false;
+                     Form->btnAbort->click();
+                     return true;
+                 }),
+                 int(QDialog::Accepted));
+        QVERIFY(cancelled);
+        QCOMPARE(List->Pages()[1].State, stRelinked); // the save itself was whole
+        QCOMPARE(Boxes.size(), 1);
+        QVERIFY2(Boxes[0].endsWith("\nINDEX.HTML: the check was stopped\nChecked offline: 0 of 0 "
+                                   "pictures, 0 of 0 style sheets, 1 missing"),
+                 qPrintable(Boxes[0]));
+
+        Make({{"/stall", "s"}});
+        Settings.VerifyCopy = true;
+        bool called = false;
+        Form->CheckCopy = [&](const std::string&, const std::vector<std::string>&,
+                              const OfflineCheckOptions&) {
+            called = true;
+            return OfflineReport{};
+        };
+        QCOMPARE(Run(OnStall([&] { Form->btnAbort->click(); })), int(QDialog::Accepted));
+        QVERIFY(!called);
+        QVERIFY(Boxes.isEmpty());
+    }
+
+    // A check that finds nothing missing says so in a plain message.
+    void closeMessageWithTheCheck() {
+        QCOMPARE(
+            TMainForm::CloseMessage({}, {"Checked offline: 3 of 3 pictures, 1 of 1 style "
+                                         "sheets, 0 missing"}),
+            QStringLiteral("Checked offline: 3 of 3 pictures, 1 of 1 style sheets, 0 missing"));
+        const QString both =
+            TMainForm::CloseMessage({"http://x/a.gif: HTTP 404"},
+                                    {"a.htm: b.gif — file not found", "Checked offline: 0 of 1 "
+                                                                      "pictures, 0 of 0 style "
+                                                                      "sheets, 1 missing"});
+        QCOMPARE(both, QStringLiteral("Some files could not be saved:\nhttp://x/a.gif: HTTP 404\n\n"
+                                      "Checked offline, these do not load:\na.htm: b.gif — file "
+                                      "not found\nChecked offline: 0 of 1 pictures, 0 of 0 style "
+                                      "sheets, 1 missing"));
+        std::vector<std::string> many(30, "p.htm: x.gif — file not found");
+        many.push_back("Checked offline: 0 of 30 pictures, 0 of 0 style sheets, 30 missing");
+        const QStringList lines = TMainForm::CloseMessage({}, many).split('\n');
+        QCOMPARE(lines.size(), 1 + TMainForm::MaxListedProblems + 2);
+        QCOMPARE(lines[lines.size() - 2], QStringLiteral("and 10 more"));
+        QCOMPARE(lines.back(), ToQ(many.back()));
     }
 };
 

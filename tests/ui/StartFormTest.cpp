@@ -302,6 +302,7 @@ private slots:
         wanted.PassS = " p";
         wanted.UserP = "proxy";
         wanted.PassP = "pp";
+        wanted.VerifyCopy = true;
         Settings = wanted;
         MemoryPage page;
         page.Url = "http://h.test/a/b.html";
@@ -333,7 +334,15 @@ private slots:
         QCOMPARE(Settings.PassS, wanted.PassS);
         QCOMPARE(Settings.UserP, wanted.UserP);
         QCOMPARE(Settings.PassP, wanted.PassP);
+        QCOMPARE(Settings.VerifyCopy, true);
         QCOMPARE(Settings.WinW, form.width());
+        // Off by default, and on the advanced page.
+        QCOMPARE(TSettings{}.VerifyCopy, false);
+        QCOMPARE(form.chbVerify->text(), QString("Check the copy offline when done"));
+        QVERIFY(form.PageControl1->widget(1)->isAncestorOf(form.chbVerify));
+        form.chbVerify->setChecked(false);
+        form.StoreSettings();
+        QCOMPARE(Settings.VerifyCopy, false);
         // The seconds stay within the control's range.
         Settings.SkipSec = 5000;
         form.ShowSettings();
