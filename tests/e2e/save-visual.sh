@@ -10,6 +10,7 @@
 # start page, a chapter saved from a link and the frameset chapter are
 # checked. First the check itself must tell a faithful copy of the fixture
 # from damaged ones, so that its verdict on the save means something.
+# The save's own check (--verify) must find nothing missing either.
 # Every problem found is printed as a FAIL line.
 #   save-visual.sh SAVE_EXECUTABLE SERVER_EXECUTABLE SITE_FOLDER VISUAL_CHECK_EXECUTABLE \
 #     [SCREENS_FOLDER]
@@ -46,10 +47,13 @@ copy="$work/copy"
 mkdir "$copy"
 code=0
 timeout 180 "$save" "${url}index.html" --folder "$copy" --no-subfolder --links all --pictures \
-  --quiet >"$work/save.txt" 2>&1 || code=$?
+  --quiet --verify >"$work/save.txt" 2>&1 || code=$?
 [ "$code" -ne 124 ] || { cat "$work/save.txt" >&2; stop "the save did not end within 3 minutes"; }
 [ -f "$copy/INDEX.HTML" ] || { cat "$work/save.txt" >&2; stop "the save (exit $code) stored no start page"; }
-[ "$code" -eq 0 ] || fail "the save ended with exit $code, not 0"
+[ "$code" -eq 0 ] || { cat "$work/save.txt" >&2; fail "the save ended with exit $code, not 0"; }
+# The save's own offline check agrees: every saved page complete.
+grep -Eq '^Checked offline: .*, 0 missing$' "$work/save.txt" ||
+  { cat "$work/save.txt" >&2; fail "the save's own offline check found something missing"; }
 # From here on nothing may come from the server.
 stop_demo_server
 
