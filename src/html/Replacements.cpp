@@ -153,11 +153,15 @@ std::string LocalReplacement(std::string_view FileName, std::string_view Fragmen
     return r;
 }
 
-std::string ServerReplacement(std::string_view U) {
+std::string QuotedAttributeValue(std::string_view Text) {
     std::string r(1, DQ);
-    AppendQuotable(r, U);
+    AppendQuotable(r, Text);
     r += DQ;
     return r;
+}
+
+std::string ServerReplacement(std::string_view U) {
+    return QuotedAttributeValue(U);
 }
 
 } // namespace larkspool

@@ -27,6 +27,9 @@ std::string LocalReplacement(std::string_view FileName, std::string_view Fragmen
 
 // DQ + U + DQ for an address on the server, "&" and '"' escaped.
 std::string ServerReplacement(std::string_view U);
+// Any text as a double-quoted value in the same way (a rewritten style or
+// srcset attribute).
+std::string QuotedAttributeValue(std::string_view Text);
 
 // Text for use inside the single-quoted string of a script inside a
 // double-quoted attribute.

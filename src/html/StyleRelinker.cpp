@@ -28,20 +28,6 @@ std::optional<std::string> NewReference(const TLister& List, const std::string& 
     return std::nullopt;
 }
 
-// Text for a double-quoted attribute value.
-std::string QuotedAttribute(std::string_view Text) {
-    std::string out = "\"";
-    for (const char c : Text) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '"')
-            out += "&quot;";
-        else
-            out += c;
-    }
-    return out + '"';
-}
-
 } // namespace
 
 std::string RelinkCss(const TLister& List, std::string_view Css, const std::string& Base) {
@@ -50,19 +36,31 @@ std::string RelinkCss(const TLister& List, std::string_view Css, const std::stri
     });
 }
 
+namespace {
+
+// A style or srcset value rewritten as text, then quoted again when it
+// changed.
+template <typename Rewrite>
+std::string RelinkAttribute(std::string_view Value, Rewrite RewriteText) {
+    const std::string text = AttributeText(Value);
+    const std::string relinked = RewriteText(text);
+    return relinked == text ? std::string(Value) : QuotedAttributeValue(relinked);
+}
+
+} // namespace
+
 std::string RelinkStyleAttribute(const TLister& List, std::string_view Value,
                                  const std::string& Base) {
-    const std::string text = AttributeText(Value);
-    const std::string relinked = RelinkCss(List, text, Base);
-    return relinked == text ? std::string(Value) : QuotedAttribute(relinked);
+    return RelinkAttribute(Value,
+                           [&](const std::string& Css) { return RelinkCss(List, Css, Base); });
 }
 
 std::string RelinkSrcset(const TLister& List, std::string_view Value, const std::string& Base) {
-    const std::string text = AttributeText(Value);
-    const std::string relinked = RewriteSrcset(text, [&](const SrcsetCandidate& Candidate) {
-        return NewReference(List, Candidate.Url, Base);
+    return RelinkAttribute(Value, [&](const std::string& Srcset) {
+        return RewriteSrcset(Srcset, [&](const SrcsetCandidate& Candidate) {
+            return NewReference(List, Candidate.Url, Base);
+        });
     });
-    return relinked == text ? std::string(Value) : QuotedAttribute(relinked);
 }
 
 void RelinkStyleSheets(
