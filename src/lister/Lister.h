@@ -53,6 +53,7 @@ public:
     void AddScript(const std::string& Address);
     void AddStyleFile(const std::string& Address, bool Import, int Depth);
     static constexpr int MaxImportDepth = 8;
+    static constexpr int MaxImportedSheets = 500;
 
     // A local name that no item carries, made from the proposed one.
     std::string MakeUniqueName(std::string_view Name);
@@ -150,6 +151,7 @@ private:
     void AddToStylesheets(const std::string& Address, ItemRole Role, int Depth);
 
     std::int32_t FCounter = 0;
+    int FImportedSheets = 0; // style sheets added by @import
     std::vector<std::string> FExtensions;
     std::vector<std::string> FKeywords;
     std::string FPageURL;

@@ -146,11 +146,19 @@ void TLister::AddScript(const std::string& Address) {
 
 void TLister::AddStyleFile(const std::string& Address, bool Import, int Depth) {
     // Imported sheets are style sheets like the linked ones: always followed,
-    // only not without end.
+    // only not without end: neither deeper nor more of them than any real
+    // site needs, whatever a server makes up.
     if (Import) {
-        if (Depth < MaxImportDepth)
+        if (Depth < MaxImportDepth && FImportedSheets < MaxImportedSheets) {
+            const std::size_t before = FStylesheets.size();
             AddToStylesheets(Address, ItemRole::StyleSheet, Depth + 1);
+            FImportedSheets += FStylesheets.size() > before ? 1 : 0;
+        }
     } else if (Settings.SaveStyleFiles) {
+        // A picture the page also shows is fetched once, as a picture; the
+        // style sheets then name that file.
+        if (Settings.ShowPictures && !ItemsWithURL(phPictures, Address).empty())
+            return;
         AddToStylesheets(Address, ItemRole::StyleFile, Depth);
     }
 }

@@ -179,3 +179,20 @@ TEST_F(Requisites, ASheetTakenOverNamesLocalFilesThatAreNotFetchedAgain) {
                                         "http://site.test/docs/css/gone.png",
                                         "http://site.test/docs/img/c.png"}));
 }
+
+TEST_F(Requisites, ImportsStopAtABoundAndPicturesShownAreFetchedOnce) {
+    Settings.ShowPictures = true;
+    TLister& list = Make();
+    list.AddPicture("http://site.test/docs/logo.png");
+    std::string css = "a { background: url(logo.png) } b { background: url(other.png) }";
+    for (int i = 0; i < TLister::MaxImportedSheets + 50; ++i)
+        css += "@import 'made-up-" + std::to_string(i) + ".css';";
+    list.GatherFromStyleSheet(css, Page.Url, 0);
+    EXPECT_EQ(list.Stylesheets().size(), static_cast<std::size_t>(TLister::MaxImportedSheets) + 1);
+    EXPECT_EQ(list.Stylesheets()[0].URL, "http://site.test/docs/other.png");
+    EXPECT_EQ(list.Pictures().size(), 1u);
+    // Without pictures the sheet's own file is fetched for it.
+    Settings.ShowPictures = false;
+    list.GatherFromStyleSheet("a { background: url(logo.png) }", Page.Url, 0);
+    EXPECT_EQ(list.Stylesheets().back().URL, "http://site.test/docs/logo.png");
+}
