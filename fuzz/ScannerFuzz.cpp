@@ -1,7 +1,9 @@
 // The scanner on arbitrary bytes: no read outside the text, and the chunks of
 // a file-like scan give back every byte.
+#include "scanner/CssReferences.h"
 #include "scanner/HtmlParser.h"
 #include "scanner/PageAddresses.h"
+#include "scanner/Srcset.h"
 #include "tools/UrlHelpers.h"
 
 #include <cstdint>
@@ -22,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         any = true;
         joined += file.Before();
         joined += file.Value();
-        if (file.Kind() > tkIcon)
+        if (file.Kind() > tkPreload)
             std::abort();
         if (file.Kind() != tkText) {
             values.emplace_back(file.Value());
@@ -31,6 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (text.find_first_of("\t\r\n") != std::string::npos)
                 std::abort();
             (void)ResolveLink("http://h.test/a/b.html", text);
+            // Lists and style sheets inside a value are read on their own.
+            if (file.Kind() == tkSrcset)
+                for (const SrcsetCandidate& c : ParseSrcset(AttributeText(file.Value())))
+                    (void)ResolveLink("http://h.test/a/b.html", c.Url);
+            if (file.Kind() == tkStyle || file.Kind() == tkStyleText)
+                for (const CssReference& r :
+                     FindCssReferences(file.Kind() == tkStyle ? AttributeText(file.Value())
+                                                              : std::string(file.Value())))
+                    (void)ResolveLink("http://h.test/a/b.html", r.Text);
         }
     }
     if (any && joined != bytes)
