@@ -149,6 +149,7 @@ private:
     bool LoggedFileExists(const TPreviousDownload& Record) const;
     std::string MapThroughLog(std::string_view LocalName, std::string Resolved) const;
     void AddToStylesheets(const std::string& Address, ItemRole Role, int Depth);
+    TListerItem ItemWithoutFragment(const std::string& Address);
 
     std::int32_t FCounter = 0;
     int FImportedSheets = 0; // style sheets added by @import

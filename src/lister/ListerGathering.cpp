@@ -85,14 +85,20 @@ TLister::TLister(const Variant& Window) {
             addPicturesOf(*document);
 }
 
+// A new item to download for Address without its fragment, named after it.
+TListerItem TLister::ItemWithoutFragment(const std::string& Address) {
+    TListerItem item;
+    item.URL = StripFragment(Address);
+    item.FileName = MakeUniqueName(FileNameOf(item.URL));
+    item.State = stToDownload;
+    return item;
+}
+
 void TLister::AddLink(const std::string& Address, const std::string& Title) {
     if (Address.empty())
         return;
-    TListerItem item;
-    item.URL = StripFragment(Address);
+    TListerItem item = ItemWithoutFragment(Address);
     item.Title = Title;
-    item.FileName = MakeUniqueName(FileNameOf(item.URL));
-    item.State = stToDownload;
     if (Settings.DoWithExtensions > 0 && HasListedExtension(item.URL)) {
         if (Settings.DoWithExtensions == 1)
             item.State = stToBrowser;
@@ -118,10 +124,7 @@ void TLister::AddStylesheet(const std::string& Address) {
 void TLister::AddToStylesheets(const std::string& Address, ItemRole Role, int Depth) {
     if (Address.empty())
         return;
-    TListerItem item;
-    item.URL = StripFragment(Address);
-    item.FileName = MakeUniqueName(FileNameOf(item.URL));
-    item.State = stToDownload;
+    TListerItem item = ItemWithoutFragment(Address);
     item.Role = Role;
     item.Depth = static_cast<std::uint8_t>(Depth);
     if (IsNewStylesheet(item.URL))
@@ -131,9 +134,7 @@ void TLister::AddToStylesheets(const std::string& Address, ItemRole Role, int De
 void TLister::AddFramePage(const std::string& Address) {
     if (Address.empty())
         return;
-    TListerItem item;
-    item.URL = StripFragment(Address);
-    item.FileName = MakeUniqueName(FileNameOf(item.URL));
+    TListerItem item = ItemWithoutFragment(Address);
     item.Role = ItemRole::FramePage;
     if (IsNewPage(item.URL))
         Append(phPages, std::move(item));

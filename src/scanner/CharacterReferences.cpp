@@ -32,24 +32,6 @@ bool IsAsciiAlphanumeric(char c) {
     return IsAsciiDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-void AppendUtf8(std::string& Out, char32_t Code) {
-    if (Code < 0x80) {
-        Out += static_cast<char>(Code);
-    } else if (Code < 0x800) {
-        Out += static_cast<char>(0xC0 | (Code >> 6));
-        Out += static_cast<char>(0x80 | (Code & 0x3F));
-    } else if (Code < 0x10000) {
-        Out += static_cast<char>(0xE0 | (Code >> 12));
-        Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (Code & 0x3F));
-    } else {
-        Out += static_cast<char>(0xF0 | (Code >> 18));
-        Out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
-        Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (Code & 0x3F));
-    }
-}
-
 char32_t NumericReferenceCode(std::uint32_t Number) {
     if (Number == 0 || Number >= kPastLastCodePoint || (Number >= 0xD800 && Number <= 0xDFFF))
         return 0xFFFD;
@@ -156,6 +138,24 @@ std::string DecodeCharacterReferences(std::string_view Value) {
     }
     out.append(Value, done);
     return out;
+}
+
+void AppendUtf8(std::string& Out, char32_t Code) {
+    if (Code < 0x80) {
+        Out += static_cast<char>(Code);
+    } else if (Code < 0x800) {
+        Out += static_cast<char>(0xC0 | (Code >> 6));
+        Out += static_cast<char>(0x80 | (Code & 0x3F));
+    } else if (Code < 0x10000) {
+        Out += static_cast<char>(0xE0 | (Code >> 12));
+        Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (Code & 0x3F));
+    } else {
+        Out += static_cast<char>(0xF0 | (Code >> 18));
+        Out += static_cast<char>(0x80 | ((Code >> 12) & 0x3F));
+        Out += static_cast<char>(0x80 | ((Code >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (Code & 0x3F));
+    }
 }
 
 } // namespace larkspool

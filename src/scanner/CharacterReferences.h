@@ -21,4 +21,7 @@ namespace larkspool {
 // the characters they stand for, encoded as UTF-8.
 std::string DecodeCharacterReferences(std::string_view Value);
 
+// Appends the UTF-8 form of a code point (up to U+10FFFF).
+void AppendUtf8(std::string& Out, char32_t Code);
+
 } // namespace larkspool

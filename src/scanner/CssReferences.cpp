@@ -1,5 +1,8 @@
 #include "scanner/CssReferences.h"
 
+#include "platform/AsciiText.h"
+#include "scanner/CharacterReferences.h"
+
 #include <cstdint>
 
 namespace larkspool {
@@ -19,12 +22,7 @@ bool IsDigit(int c) {
     return c >= '0' && c <= '9';
 }
 bool IsHexDigit(int c) {
-    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-int HexValue(int c) {
-    if (IsDigit(c))
-        return c - '0';
-    return (c | 0x20) - 'a' + 10;
+    return c >= 0 && HexDigitValue(static_cast<char>(c)) >= 0;
 }
 bool IsLetter(int c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -41,40 +39,6 @@ bool IsNonPrintable(int c) {
 }
 
 constexpr std::string_view ReplacementCharacter = "\xEF\xBF\xBD";
-
-void AppendUtf8(std::string& Out, std::uint32_t C) {
-    if (C < 0x80) {
-        Out += static_cast<char>(C);
-    } else if (C < 0x800) {
-        Out += static_cast<char>(0xC0 | (C >> 6));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    } else if (C < 0x10000) {
-        Out += static_cast<char>(0xE0 | (C >> 12));
-        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    } else {
-        Out += static_cast<char>(0xF0 | (C >> 18));
-        Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
-        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    }
-}
-
-bool EqualsIgnoringAsciiCase(std::string_view A, std::string_view B) {
-    if (A.size() != B.size())
-        return false;
-    for (std::size_t i = 0; i < A.size(); ++i) {
-        unsigned char a = static_cast<unsigned char>(A[i]);
-        unsigned char b = static_cast<unsigned char>(B[i]);
-        if (a >= 'A' && a <= 'Z')
-            a = static_cast<unsigned char>(a + 32);
-        if (b >= 'A' && b <= 'Z')
-            b = static_cast<unsigned char>(b + 32);
-        if (a != b)
-            return false;
-    }
-    return true;
-}
 
 enum class TokenType {
     EndOfText,
@@ -170,7 +134,8 @@ void CssTokenizer::ConsumeEscape(std::string& Out) {
     if (IsHexDigit(c)) {
         std::uint32_t code = 0;
         for (int n = 0; n < 6 && IsHexDigit(At(FPos)); ++n, ++FPos)
-            code = code * 16 + static_cast<std::uint32_t>(HexValue(At(FPos)));
+            code =
+                code * 16 + static_cast<std::uint32_t>(HexDigitValue(static_cast<char>(At(FPos))));
         if (At(FPos) == '\r' && At(FPos + 1) == '\n')
             FPos += 2;
         else if (IsWhitespace(At(FPos)))
@@ -178,7 +143,7 @@ void CssTokenizer::ConsumeEscape(std::string& Out) {
         if (code == 0 || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
             Out += ReplacementCharacter;
         else
-            AppendUtf8(Out, code);
+            AppendUtf8(Out, static_cast<char32_t>(code));
         return;
     }
     ++FPos;
@@ -297,7 +262,7 @@ void CssTokenizer::ConsumeIdentLike(Token& T) {
         return;
     }
     ++FPos;
-    if (!EqualsIgnoringAsciiCase(FValue, "url")) {
+    if (!EqualsNoCase(FValue, "url")) {
         T.Type = TokenType::Function;
         return;
     }
@@ -375,6 +340,31 @@ void CssTokenizer::ConsumeBadUrlRemnants() {
     }
 }
 
+// The token a single punctuation byte makes; Delim for any other byte.
+TokenType PunctuationType(int c) {
+    switch (c) {
+    case '(':
+        return TokenType::OpenParen;
+    case ')':
+        return TokenType::CloseParen;
+    case '[':
+        return TokenType::OpenBracket;
+    case ']':
+        return TokenType::CloseBracket;
+    case '{':
+        return TokenType::OpenBrace;
+    case '}':
+        return TokenType::CloseBrace;
+    case ';':
+        return TokenType::Semicolon;
+    case ',':
+    case ':':
+        return TokenType::Other;
+    default:
+        return TokenType::Delim;
+    }
+}
+
 Token CssTokenizer::Next() {
     Token t;
     t.Start = FPos;
@@ -401,34 +391,9 @@ Token CssTokenizer::Next() {
         } else {
             t.Type = TokenType::Delim;
         }
-    } else if (c == '(' || c == ')' || c == '[' || c == ']' || c == '{' || c == '}' || c == ';' ||
-               c == ',' || c == ':') {
+    } else if (const TokenType punctuation = PunctuationType(c); punctuation != TokenType::Delim) {
         ++FPos;
-        switch (c) {
-        case '(':
-            t.Type = TokenType::OpenParen;
-            break;
-        case ')':
-            t.Type = TokenType::CloseParen;
-            break;
-        case '[':
-            t.Type = TokenType::OpenBracket;
-            break;
-        case ']':
-            t.Type = TokenType::CloseBracket;
-            break;
-        case '{':
-            t.Type = TokenType::OpenBrace;
-            break;
-        case '}':
-            t.Type = TokenType::CloseBrace;
-            break;
-        case ';':
-            t.Type = TokenType::Semicolon;
-            break;
-        default:
-            t.Type = TokenType::Other;
-        }
+        t.Type = punctuation;
     } else if (StartsNumber(FPos)) {
         ConsumeNumber();
         t.Type = TokenType::Number;
@@ -452,16 +417,6 @@ Token CssTokenizer::Next() {
     return t;
 }
 
-// Without the blanks and controls around it, as an address is read.
-std::string_view Trimmed(std::string_view Text) {
-    std::size_t b = 0, e = Text.size();
-    while (b < e && static_cast<unsigned char>(Text[b]) <= 0x20)
-        ++b;
-    while (e > b && static_cast<unsigned char>(Text[e - 1]) <= 0x20)
-        --e;
-    return Text.substr(b, e - b);
-}
-
 // What an open block closes with; image-set( is told apart because its
 // own strings are addresses.
 enum class Block : char { Paren, ImageSet, Bracket, Brace };
@@ -478,7 +433,7 @@ std::vector<CssReference> Find(std::string_view Css, std::vector<bool>* Joins) {
     bool inNamespace = false; // inside an @namespace rule: its address names, it is no file
 
     auto add = [&](std::size_t Start, std::size_t End, std::string_view Text, bool Import) {
-        const std::string_view text = Trimmed(Text);
+        const std::string_view text = TrimControls(Text); // as an address is read
         if (text.empty() || inNamespace)
             return;
         if (Joins) {
@@ -512,9 +467,9 @@ std::vector<CssReference> Find(std::string_view Css, std::vector<bool>* Joins) {
         afterImport = false;
         switch (t.Type) {
         case TokenType::AtKeyword:
-            if (EqualsIgnoringAsciiCase(tokens.Value(), "import"))
+            if (EqualsNoCase(tokens.Value(), "import"))
                 afterImport = true;
-            else if (EqualsIgnoringAsciiCase(tokens.Value(), "namespace"))
+            else if (EqualsNoCase(tokens.Value(), "namespace"))
                 inNamespace = true;
             break;
         case TokenType::Url:
@@ -526,7 +481,7 @@ std::vector<CssReference> Find(std::string_view Css, std::vector<bool>* Joins) {
             break;
         case TokenType::Function: {
             const std::string& name = tokens.Value();
-            if (EqualsIgnoringAsciiCase(name, "url")) {
+            if (EqualsNoCase(name, "url")) {
                 // url("x"): the string and the ")", blanks and comments
                 // around them allowed. Anything else in it makes it no
                 // reference, and its tokens are read again as usual.
@@ -543,8 +498,7 @@ std::vector<CssReference> Find(std::string_view Css, std::vector<bool>* Joins) {
                 }
                 tokens.Rewind(resume);
                 blocks.push_back(Block::Paren);
-            } else if (EqualsIgnoringAsciiCase(name, "image-set") ||
-                       EqualsIgnoringAsciiCase(name, "-webkit-image-set")) {
+            } else if (EqualsNoCase(name, "image-set") || EqualsNoCase(name, "-webkit-image-set")) {
                 blocks.push_back(Block::ImageSet);
             } else {
                 blocks.push_back(Block::Paren);

@@ -68,9 +68,9 @@ enum TTagKind : std::uint8_t {
     tkBase = 5, // where the page's relative addresses start from
     tkIcon = 6, // the page's icon: a picture
     tkScript = 7,
-    tkPicture = 8,   // a picture other than <img src>: button, poster, background
-    tkSrcset = 9,    // candidates "url [descriptor]" separated by commas
-    tkStyle = 10,    // a style attribute
+    tkPicture = 8,    // a picture other than <img src>: button, poster, background
+    tkSrcset = 9,     // candidates "url [descriptor]" separated by commas
+    tkStyle = 10,     // a style attribute
     tkStyleText = 11, // a style element's content
     tkPreload = 12    // a file the page fetches ahead (a font, a script): not gathered for it
 };
