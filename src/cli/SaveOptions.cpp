@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <re2/re2.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <initializer_list>
 #include <string_view>
@@ -112,6 +113,12 @@ int ParseSaveOptions(int argc, char** argv, SaveOptions& Options) {
                             : " Default: " + std::to_string(kUnwatchedSkipAfter) +
                                   " (built in: nobody is there to press Skip)."))
         ->check(CLI::Range(0, 1000));
+    app.add_option("--connections", s.Connections,
+                   "Requests in flight at once per server, as browsers make them (1: one "
+                   "file after the other)." +
+                       DefaultNote(std::to_string(std::clamp(s.Connections, 1, MaxConnections)),
+                                   {"Connections"}))
+        ->check(CLI::Range(1, static_cast<int>(MaxConnections)));
     app.add_option("--user", s.UserS,
                    "Default site user name." + DefaultNote(Quoted(s.UserS), {"UserS"}));
     app.add_option("--password", s.PassS,

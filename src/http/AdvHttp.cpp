@@ -1,16 +1,19 @@
 #include "http/AdvHttp.h"
 
 #include "platform/AsciiText.h"
+#include "platform/Descriptors.h"
 #include "platform/MainThreadMailbox.h"
 
 #include <QCoreApplication>
 #include <QThread>
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace larkspool {
@@ -24,6 +27,7 @@ struct TAdvHttp::Request {
     bool Synchronous = false;
     std::atomic<bool> Aborted{false};
     int AuthAttempts = 0;
+    int BodyFd = -1; // where the body goes, when not to ResponseStream
 
     std::mutex M;
     std::condition_variable CV;
@@ -171,6 +175,14 @@ std::shared_ptr<TAdvHttp::Request> TAdvHttp::Current() const {
 // ---------------------------------------------------------------- requests
 
 void TAdvHttp::OpenInternet() {
+    if (FSessionOwner) {
+        if (!FSessionOwner->FInternet) {
+            FSessionOwner->FAsyncFlag = FAsyncFlag;
+            FSessionOwner->OpenInternet();
+        }
+        FInternet = FSessionOwner->FInternet;
+        return;
+    }
     const DWORD access = FProxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY;
     try {
         FInternet = InternetOpenA(FUserAgent.c_str(), access,
@@ -185,6 +197,10 @@ void TAdvHttp::OpenInternet() {
 
 void TAdvHttp::CloseInternet() {
     Abort();
+    if (FSessionOwner) {
+        FInternet = nullptr; // its owner closes it
+        return;
+    }
     if (FInternet) {
         InternetCloseHandle(FInternet);
         FInternet = nullptr;
@@ -202,6 +218,7 @@ bool TAdvHttp::Execute(bool Synchronous) {
     TotalBytesRead = 0;
     BytesReceived = 0;
     LastReadSize = 0;
+    FFileError = 0;
     {
         // A worker of an aborted request may still be winding down.
         std::lock_guard lock(FLock);
@@ -215,6 +232,7 @@ bool TAdvHttp::Execute(bool Synchronous) {
 
     auto r = std::make_shared<Request>();
     r->Synchronous = Synchronous;
+    r->BodyFd = FResponseFd;
     try {
         r->Connect =
             InternetConnectA(FInternet, FHostName.c_str(), static_cast<INTERNET_PORT>(FPort),
@@ -372,6 +390,13 @@ bool TAdvHttp::CheckStatus(const std::shared_ptr<Request>& R) {
         return false;
     }
     StatusCode = static_cast<std::int32_t>(code);
+    std::unique_lock<std::timed_mutex> gate;
+    if ((code == 401 || code == 407) && AuthGate) {
+        gate = std::unique_lock(*AuthGate, std::defer_lock);
+        while (!gate.try_lock_for(std::chrono::milliseconds(20)))
+            if (R->Aborted || FDestroying)
+                return true;
+    }
     if (code == 401) {
         CallEvent(OnNeedAuth, R);
         return true;
@@ -445,7 +470,8 @@ void TAdvHttp::ReadData(const std::shared_ptr<Request>& R) {
             current = FCurrent == R && !R->Aborted;
             if (current) {
                 ResponseStream.clear();
-                ReserveForBody(ResponseStream, ResponseHeaders);
+                if (R->BodyFd < 0)
+                    ReserveForBody(ResponseStream, ResponseHeaders);
             }
         }
         for (; current;) {
@@ -473,8 +499,15 @@ void TAdvHttp::ReadData(const std::shared_ptr<Request>& R) {
                 std::lock_guard lock(FLock);
                 if (R->Aborted || FCurrent != R)
                     break;
-                ChunkPosition = static_cast<std::int64_t>(ResponseStream.size());
-                ResponseStream.append(R->Buffer.data(), count);
+                ChunkPosition = TotalBytesRead.load();
+                // Under the lock: once Abort returns, the caller may close
+                // the file, and no block of this request goes to it after.
+                if (R->BodyFd < 0) {
+                    ResponseStream.append(R->Buffer.data(), count);
+                } else if (!WriteAll(R->BodyFd, std::string_view(R->Buffer.data(), count))) {
+                    FFileError = errno != 0 ? errno : EIO;
+                    break;
+                }
                 LastReadSize = count;
                 TotalBytesRead += count;
             }
@@ -488,6 +521,13 @@ void TAdvHttp::ReadData(const std::shared_ptr<Request>& R) {
         return;
     }
     R->Buffer = {};
+    if (R->BodyFd >= 0) {
+        // Flushed here, off the main thread, before the completion is
+        // reported; under the lock for the same reason as the writes.
+        std::lock_guard lock(FLock);
+        if (FFileError == 0 && !R->Aborted && FCurrent == R && ::fsync(R->BodyFd) != 0)
+            FFileError = errno;
+    }
     CloseRequest(*R);
 }
 

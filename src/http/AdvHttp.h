@@ -167,6 +167,25 @@ public:
     // The message text for an error code.
     static std::string ErrorText(DWORD Code);
 
+    // Several components fetching for one task share one session: its
+    // connections, TLS sessions and cookies. Owner must outlive this one.
+    // Set before the first request.
+    void ShareSessionOf(TAdvHttp& Owner) { FSessionOwner = &Owner; }
+
+    // Where the next bodies go: with a descriptor (kept open by the caller),
+    // each block is written to it as it arrives and flushed to disk at the
+    // end, instead of being held in ResponseStream. -1: in memory again.
+    void SetResponseFile(int Fd) { FResponseFd = Fd; }
+    // The system's error number when writing or flushing the body failed
+    // (the request then ends early); 0 otherwise.
+    int FileError() const { return FFileError; }
+
+    // Shared by components that must not ask for a password at the same
+    // time: a challenge waits for it (on the component's own thread, never
+    // the main one) before its OnNeedAuth or OnNeedProxyAuth runs, so a
+    // second challenge comes after the first one's answer.
+    std::shared_ptr<std::timed_mutex> AuthGate;
+
 private:
     struct Request;
 
@@ -208,6 +227,9 @@ private:
     DWORD FRequestFlags = 0;
 
     HINTERNET FInternet = nullptr;
+    TAdvHttp* FSessionOwner = nullptr;
+    int FResponseFd = -1;
+    std::atomic<int> FFileError{0};
     DWORD FAsyncFlag = 0;
     const bool FDeliverOnMainThread;
 

@@ -1,7 +1,7 @@
 #include "platform/AtomicFile.h"
 
 #include "platform/Descriptors.h"
-#include "platform/Leftovers.h"
+#include "platform/PendingFile.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -21,26 +21,14 @@ namespace {
 
 void WriteFileAtomically(const std::string& Path, std::string_view Content, mode_t Mode) {
     const std::size_t slash = Path.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
-    // A short name of its own whatever the final name's length, which tells
-    // the next run whether its writer is still alive.
-    std::string temp = folder + LeftoverTemplate(Leftover::TemporaryFile);
-
-    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd.IsOpen())
-        Fail(errno, "Cannot write file", Path);
-    int error = 0;
-    if (::fchmod(fd.Get(), Mode) != 0 || !WriteAll(fd.Get(), Content) || ::fsync(fd.Get()) != 0)
-        error = errno;
-    if (!fd.Close() && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temp.c_str(), Path.c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
+    PendingFile file;
+    file.Open(slash == std::string::npos ? std::string() : Path.substr(0, slash + 1), Path);
+    if (!WriteAll(file.Fd(), Content)) {
+        const int error = errno;
+        file.Discard();
         Fail(error, "Cannot write file", Path);
     }
+    file.Commit(Path, Mode);
 }
 
 std::string ReadWholeFile(const std::string& Path) {

@@ -12,8 +12,10 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -35,7 +37,16 @@ bool IsHtmlExtension(const std::string& Extension) {
 
 DownloadRun::DownloadRun(TLister& List, Variant BrowserWindow, IRunObserver& Observer,
                          ICredentialsPrompt* Prompt)
-    : FList(List), FBrowserWindow(std::move(BrowserWindow)), FObserver(Observer), FPrompt(Prompt) {
+    : FList(List), FBrowserWindow(std::move(BrowserWindow)), FObserver(Observer), FPrompt(Prompt),
+      FSlots(AdvHttp, FetchSlots::Events{
+                          // The component would swallow what a handler lets out, and
+                          // the run would then wait for ever: nothing leaves a handler.
+                          [this](Fetch& F, TAdvHttp& H) { Guarded([&] { FetchProgress(F, H); }); },
+                          [this](Fetch& F, TAdvHttp& H) { Guarded([&] { FetchRedirect(F, H); }); },
+                          [this](Fetch& F, TAdvHttp& H) { Guarded([&] { FetchComplete(F, H); }); },
+                          [this](Fetch& F, TAdvHttp& H) { Guarded([&] { FetchNeedAuth(F, H); }); },
+                          [this](Fetch& F, TAdvHttp& H) { FetchError(F, H); },
+                      }) {
     AdvHttp.ConnectTimeout = 5000;
     AdvHttp.Method = "GET";
     AdvHttp.AuthRetries = 3;
@@ -46,34 +57,24 @@ DownloadRun::DownloadRun(TLister& List, Variant BrowserWindow, IRunObserver& Obs
         // host and port they were given for).
         FlagSet({ifIgnoreCertCnInvalid, ifIgnoreCertDateInvalid, ifIgnoreRedirectToHttp,
                  ifIgnoreRedirectToHttps, ifNoUi, ifResynchronize}));
-    // The component would swallow what a handler lets out, and the run would
-    // then wait for ever: nothing leaves a handler.
-    AdvHttp.OnResponseReceived = [this](TAdvHttp&) {
-        Guarded([this] { AdvHttpResponseReceived(); });
-    };
-    AdvHttp.OnRedirect = [this](TAdvHttp&) { Guarded([this] { AdvHttpRedirect(); }); };
-    AdvHttp.OnRequestComplete = [this](TAdvHttp&) {
-        Guarded([this] { AdvHttpRequestComplete(); });
-    };
-    AdvHttp.OnNeedAuth = [this](TAdvHttp&) { Guarded([this] { AdvHttpNeedAuth(); }); };
+    Connections = std::clamp<int>(Settings.Connections, 1, MaxConnections);
     tmrSkip.setSingleShot(true);
     connect(&tmrSkip, &QTimer::timeout, this, [this] { tmrSkipTimer(); });
 }
 
 DownloadRun::~DownloadRun() {
-    AdvHttp.Abort();
+    // Every request ends before its file is closed and removed.
+    DropAllFetches();
 }
 
 void DownloadRun::Start() {
-    AdvHttp.OnError = [this](TAdvHttp& Http) {
-        RequestFailed(TAdvHttp::ErrorText(Http.LastError));
-    };
     QMetaObject::invokeMethod(
         this, [this] { Guarded([this] { StartRun(); }); }, Qt::QueuedConnection);
     AdvHttp.SetProxyUserName(Settings.UserP);
     AdvHttp.SetProxyPassword(Settings.PassP);
     AdvHttp.SetUserName(Settings.UserS);
     AdvHttp.SetPassword(Settings.PassS);
+    Connections = std::clamp(Connections, 1, MaxConnections);
 }
 
 void DownloadRun::StartRun() {
@@ -84,6 +85,11 @@ void DownloadRun::StartRun() {
     } catch (const std::exception& e) {
         Report(StartPageURL, e);
     }
+    // What an earlier save stored is taken over when the run reaches it,
+    // never fetched ahead.
+    if (Settings.SaveExistF)
+        for (const TPreviousDownload& record : FList.PreviousDownloads())
+            FLogged.insert(record.URL);
     if (FList.FindFirst()) {
         SetProgress(0, FList.Count());
         BeginItem();
@@ -105,7 +111,14 @@ void DownloadRun::NextItem() {
 
 void DownloadRun::BeginItem() {
     SetStatus(FList.PhaseCaption());
+    const ItemKey key{FList.Phase(), static_cast<std::size_t>(FList.CurrentIndex())};
+    // Fetches for items the run has passed (their state changed meanwhile)
+    // are not wanted any more.
+    while (!FFetches.empty() && FFetches.begin()->first < key)
+        DropFetch(FFetches.begin()->first);
+    FHead = nullptr;
     if (FList.FindPreviousDownload()) {
+        DropFetch(key);
         // Posted, so that a long series of taken-over items does not nest.
         const std::uint64_t generation = ++FGeneration;
         QMetaObject::invokeMethod(
@@ -114,21 +127,147 @@ void DownloadRun::BeginItem() {
         return;
     }
     const std::string url = FList.CurrentURL();
-    try {
-        ShowItem();
-        // The component refuses some addresses outright (another scheme,
-        // parts too long); nothing was sent, so there is nothing to wait for.
-        AdvHttp.SetURL(url);
-        FItemReceived = 0;
-        FItemStarted = std::chrono::steady_clock::now();
-        FRequestInFlight = true;
-        ++FRequestSerial;
-        AdvHttp.Execute(false);
-    } catch (const std::exception& e) {
-        NotFetched(url, e.what());
+    ShowItem();
+    const auto found = FFetches.find(key);
+    Fetch* fetch =
+        found != FFetches.end() && found->second->URL == url ? found->second.get() : nullptr;
+    if (!fetch) {
+        DropFetch(key);
+        fetch = StartFetch(key, url);
+    }
+    FHead = fetch;
+    ++FRequestSerial;
+    // What happened to it while it was ahead of the run happens now, in
+    // list order.
+    for (const std::string& target : std::exchange(fetch->Redirects, {}))
+        FList.RenameCurrentAfterRedirect(target);
+    if (!fetch->NotFetched.empty()) {
+        NotFetched(url, fetch->NotFetched);
         return;
     }
-    ArmAutoSkip();
+    if (fetch->Done) {
+        // Posted, so that a long series of items fetched ahead does not nest.
+        const std::uint64_t generation = ++FGeneration;
+        QMetaObject::invokeMethod(
+            this, [this, generation] { Guarded([this, generation] { ReachedDone(generation); }); },
+            Qt::QueuedConnection);
+        FetchAhead();
+        return;
+    }
+    FRequestInFlight = true;
+    if (!fetch->RequestError.empty())
+        RequestFailed(fetch->RequestError);
+    else
+        ArmAutoSkip();
+    FetchAhead();
+}
+
+// The item the run just reached was fetched ahead and is complete.
+void DownloadRun::ReachedDone(std::uint64_t Generation) {
+    if (FClosed || Generation != FGeneration || !FHead || FPromptOpen)
+        return;
+    TakeAnswer();
+}
+
+// The current item's answer is in: it is stored, or, when it is an error
+// page or a broken answer, reported and skipped (its links are relinked as
+// not saved); then the next item begins.
+void DownloadRun::TakeAnswer() {
+    tmrSkip.stop();
+    FRequestInFlight = false;
+    Fetch& head = *FHead;
+    if (head.Failure.empty()) {
+        ProcessItem(&head);
+    } else {
+        FObserver.ProblemReported(FList.CurrentURL(), "not fetched: " + head.Failure);
+        FList.SetCurrentState(stSkipped);
+        DropFetch({head.Phase, head.Index});
+    }
+    NextItem();
+}
+
+int DownloadRun::PerHost() const {
+    return Connections;
+}
+
+// Browsers keep a few servers busy at once; one at a time stays one.
+int DownloadRun::TotalInFlight() const {
+    return Connections == 1 ? 1 : std::min(4 * Connections, 32);
+}
+
+// Starts the request for the item at Key; a refused address gives a fetch
+// that is over, with the reason.
+Fetch* DownloadRun::StartFetch(ItemKey Key, const std::string& URL) {
+    auto fetch = std::make_unique<Fetch>();
+    fetch->Phase = static_cast<TListerPhase>(Key.first);
+    fetch->Index = Key.second;
+    fetch->URL = URL;
+    fetch->Host = HostPartOf(URL);
+    fetch->Serial = ++FRequestSerial;
+    fetch->CredentialsSeen = FCredentials;
+    try {
+        FSlots.Start(*fetch, OutputFolder);
+    } catch (const std::exception& e) {
+        fetch->Done = true;
+        fetch->NotFetched = e.what();
+        fetch->Body.Discard();
+    }
+    Fetch* raw = fetch.get();
+    FFetches[Key] = std::move(fetch);
+    return raw;
+}
+
+// Keeps up to Connections requests per server in flight for the items the
+// run will reach next, in the order it reaches them.
+void DownloadRun::FetchAhead() {
+    if (Connections <= 1 || FClosed || FFinishing || FPromptOpen)
+        return;
+    const int perHost = PerHost(), total = TotalInFlight();
+    // How far ahead the run looks: what is fetched ahead waits on the disk
+    // until the run gets there.
+    const std::size_t horizon = static_cast<std::size_t>(16 * Connections);
+    std::size_t seen = 0;
+    const auto visit = [&](TListerPhase Phase, std::size_t From) {
+        const std::vector<TListerItem>& items = Phase == phPages      ? FList.Pages()
+                                                : Phase == phPictures ? FList.Pictures()
+                                                                      : FList.Stylesheets();
+        for (std::size_t i = From; i < items.size() && seen < horizon; ++i) {
+            if (FSlots.InFlight() >= total)
+                return;
+            const TListerItem& item = items[i];
+            if (item.State != stToDownload)
+                continue;
+            ++seen;
+            const ItemKey key{Phase, i};
+            if (FFetches.count(key) || FLogged.count(item.URL))
+                continue;
+            if (!FSlots.HasRoom(HostPartOf(item.URL), perHost, total))
+                continue;
+            StartFetch(key, item.URL);
+        }
+    };
+    const TListerPhase phase = FList.Phase();
+    const std::size_t from = static_cast<std::size_t>(FList.CurrentIndex()) + 1;
+    visit(phase, from);
+    if (phase == phPages && Settings.ShowPictures)
+        visit(phPictures, 0);
+    if (phase != phStylesheets)
+        visit(phStylesheets, 0);
+}
+
+void DownloadRun::DropFetch(ItemKey Key) {
+    const auto it = FFetches.find(Key);
+    if (it == FFetches.end())
+        return;
+    FSlots.Release(*it->second);
+    if (FHead == it->second.get())
+        FHead = nullptr;
+    FFetches.erase(it); // its temporary file goes with it
+}
+
+void DownloadRun::DropAllFetches() {
+    while (!FFetches.empty())
+        DropFetch(FFetches.begin()->first);
 }
 
 // The current item is reported and skipped from the event loop, so that a
@@ -136,7 +275,8 @@ void DownloadRun::BeginItem() {
 // the component's event that led here.
 void DownloadRun::NotFetched(const std::string& URL, const std::string& Reason) {
     tmrSkip.stop();
-    AdvHttp.Abort();
+    if (FHead)
+        FSlots.Release(*FHead);
     FRequestInFlight = false; // a failure posted for this request is dropped
     FObserver.ProblemReported(URL, "not fetched: " + Reason);
     PostSkip();
@@ -185,24 +325,23 @@ void DownloadRun::Guarded(const std::function<void()>& Step) noexcept {
     }
     if (FClosed)
         return;
-    tmrSkip.stop();
-    AdvHttp.Abort();
-    FRequestInFlight = false;
+    EndCurrentRequest();
     PostSkip();
 }
 
-// Reports a failed request from the event loop (not inside the component's
-// event), unless the run has moved on by then; skips its item where nobody
-// watches, while the window waits for the user as before, now knowing why.
+// Reports a failed request of the current item from the event loop (not
+// inside the component's event), unless the run has moved on by then; skips
+// the item where nobody watches, while the window waits for the user as
+// before, now knowing why.
 void DownloadRun::RequestFailed(const std::string& Reason) {
-    if (FClosed || !FRequestInFlight)
+    if (FClosed)
         return;
     const std::uint64_t serial = FRequestSerial;
     const std::string url = FList.CurrentURL();
     QMetaObject::invokeMethod(
         this,
         [this, serial, url, Reason] {
-            if (FClosed || !FRequestInFlight || serial != FRequestSerial)
+            if (FClosed || !FHead || serial != FRequestSerial)
                 return;
             Guarded([&] {
                 FObserver.ProblemReported(url, "not fetched: " + Reason);
@@ -216,7 +355,7 @@ void DownloadRun::RequestFailed(const std::string& Reason) {
 void DownloadRun::TakeOver(std::uint64_t Generation) {
     if (FClosed || Generation != FGeneration)
         return;
-    ProcessItem(false);
+    ProcessItem(nullptr);
     NextItem();
 }
 
@@ -224,12 +363,16 @@ void DownloadRun::ArmAutoSkip() {
     // While the password prompt is open the request waits for the user, not
     // for the server: no countdown runs (progress handled meanwhile by the
     // prompt's own loop must not start one).
-    if (!Settings.AutoSkip || FPromptOpen)
+    if (!Settings.AutoSkip || FPromptOpen || !FHead)
         return;
     tmrSkip.stop();
-    // An interval of 0 never fires.
+    // An interval of 0 never fires. The countdown is the item's own: an item
+    // fetched ahead has been silent since it last heard from its server.
     if (Settings.SkipSec > 0) {
-        tmrSkip.setInterval(Settings.SkipSec * 1000);
+        const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
+            Fetch::Clock::now() - FHead->LastHeard);
+        const auto left = std::chrono::milliseconds(Settings.SkipSec * 1000) - silent;
+        tmrSkip.setInterval(static_cast<int>(std::max<std::int64_t>(left.count(), 1)));
         tmrSkip.start();
     }
 }
@@ -267,15 +410,19 @@ bool DownloadRun::IsTextFile(const std::string& Path) {
     return start < bytes.size() && bytes[start] == '<';
 }
 
-void DownloadRun::ProcessItem(bool Save) {
+// Stores what Fetched brought as the current item (or, without a fetch,
+// takes over the file of an earlier save), classifies and scans it.
+void DownloadRun::ProcessItem(Fetch* Fetched) {
     const std::string url = FList.CurrentURL();
     try {
         bool text;
-        if (Save) {
-            text = IsTextResponse(AdvHttp.ResponseHeaders);
+        if (Fetched) {
+            if (!Fetched->StoreError.empty())
+                throw std::runtime_error(Fetched->StoreError);
+            text = IsTextResponse(Fetched->Headers);
             if (text && !IsHtmlExtension(DotExtension(FList.CurrentFileName())))
                 FList.RenameCurrentAsHtml();
-            WriteFileAtomically(OutputFolder + FList.CurrentFileName(), AdvHttp.ResponseStream);
+            Fetched->Body.Commit(OutputFolder + FList.CurrentFileName(), 0644, true);
         } else {
             // A file of an earlier save keeps its name; it has no response
             // of its own to be classified by.
@@ -289,6 +436,8 @@ void DownloadRun::ProcessItem(bool Save) {
         // Never relinked to a file that may not be there.
         FList.SetCurrentState(stSkipped);
     }
+    if (Fetched)
+        DropFetch({Fetched->Phase, Fetched->Index});
 }
 
 // The status line's percentage; halves go to the even neighbour (the default
@@ -329,6 +478,7 @@ void DownloadRun::FinishRun() {
     tmrSkip.stop();
     FRequestInFlight = false;
     FFinishing = true;
+    DropAllFetches();
     try {
         FList.SavePreviousDownloads();
     } catch (const std::exception& e) {
@@ -383,19 +533,25 @@ void DownloadRun::SkipCurrent() {
     NextItem();
 }
 
-// The request in flight ends without any further event, and a take-over
+// The current item's request ends without any further event, and a step
 // still posted for the current item is dropped.
 void DownloadRun::EndCurrentRequest() {
     tmrSkip.stop();
-    AdvHttp.Abort();
+    if (FHead)
+        DropFetch({FHead->Phase, FHead->Index});
     FRequestInFlight = false;
     ++FGeneration;
 }
 
+// Stop ends the requests still in flight and drops what came ahead of the
+// run, rather than waiting for them: a stalled server would hold the Stop
+// for as long as it stalls, and the copy then holds exactly the items the
+// window showed as done.
 void DownloadRun::Stop() {
     if (FClosed)
         return;
     EndCurrentRequest();
+    DropAllFetches();
     FinishRun();
 }
 
@@ -403,44 +559,84 @@ void DownloadRun::Abort() {
     if (FClosed)
         return;
     EndCurrentRequest();
+    DropAllFetches();
     CloseWindow();
 }
 
-void DownloadRun::AdvHttpResponseReceived() {
-    tmrSkip.stop();
-    FTotalReceived += AdvHttp.BytesReceived;
-    FItemReceived += AdvHttp.BytesReceived;
+void DownloadRun::FetchProgress(Fetch& F, TAdvHttp& Http) {
+    const std::int64_t bytes = Http.BytesReceived;
+    FTotalReceived += bytes;
+    F.Received += bytes;
+    F.LastHeard = Fetch::Clock::now();
+    const bool current = &F == FHead;
+    if (current)
+        tmrSkip.stop();
     SetStatus(FList.PhaseCaption());
-    if (FRequestInFlight && FItemReceived > MaxFileBytes) {
-        NotFetched(FList.CurrentURL(), "larger than " + std::to_string(MaxFileBytes) + " bytes");
+    std::string reason;
+    // A compressed body may grow far more on the disk than on the wire.
+    if (std::max<std::int64_t>(F.Received, Http.TotalBytesRead) > MaxFileBytes)
+        reason = "larger than " + std::to_string(MaxFileBytes) + " bytes";
+    else if (MaxFileTime.count() > 0 && F.LastHeard - F.Started > MaxFileTime)
+        reason = "not finished after " + std::to_string(MaxFileTime.count()) + " s";
+    if (!reason.empty()) {
+        GiveUp(F, reason);
         return;
     }
-    if (FRequestInFlight && MaxFileTime.count() > 0 &&
-        std::chrono::steady_clock::now() - FItemStarted > MaxFileTime) {
-        NotFetched(FList.CurrentURL(),
-                   "not finished after " + std::to_string(MaxFileTime.count()) + " s");
+    if (current && FRequestInFlight)
+        ArmAutoSkip();
+}
+
+// A request that goes on too long ends; its item is reported and skipped
+// now, or when the run reaches it.
+void DownloadRun::GiveUp(Fetch& F, const std::string& Reason) {
+    if (&F == FHead) {
+        if (FRequestInFlight)
+            NotFetched(F.URL, Reason);
         return;
     }
-    ArmAutoSkip();
+    FSlots.Release(F);
+    F.Done = true;
+    F.NotFetched = Reason;
+    F.Body.Discard();
+    FetchAhead();
 }
 
-void DownloadRun::AdvHttpRedirect() {
-    FList.RenameCurrentAfterRedirect(AdvHttp.RedirectURL);
+void DownloadRun::FetchRedirect(Fetch& F, TAdvHttp& Http) {
+    if (&F == FHead)
+        FList.RenameCurrentAfterRedirect(Http.RedirectURL);
+    else
+        F.Redirects.push_back(Http.RedirectURL);
 }
 
-void DownloadRun::AdvHttpRequestComplete() {
-    tmrSkip.stop();
-    FRequestInFlight = false;
-    const std::string failure = FailureOf(AdvHttp);
-    if (failure.empty()) {
-        ProcessItem(true);
-    } else {
-        // An error page or a broken answer is not the item: it is not
-        // stored, and its links are relinked as not saved.
-        FObserver.ProblemReported(FList.CurrentURL(), "not fetched: " + failure);
-        FList.SetCurrentState(stSkipped);
+void DownloadRun::FetchComplete(Fetch& F, TAdvHttp& Http) {
+    F.Failure = FailureOf(Http);
+    F.Headers = Http.ResponseHeaders;
+    if (const int error = Http.FileError())
+        F.StoreError = "Cannot write file \"" + OutputFolder + "\": " + std::strerror(error);
+    FSlots.Finished(F);
+    F.Done = true;
+    if (&F == FHead && !FPromptOpen) {
+        TakeAnswer();
+        return;
     }
-    NextItem();
+    // Taken over when the run reaches it (or once the prompt is answered).
+    if (!F.Failure.empty())
+        F.Body.Discard();
+    FetchAhead();
+}
+
+void DownloadRun::FetchError(Fetch& F, TAdvHttp& Http) {
+    const std::string reason = TAdvHttp::ErrorText(Http.LastError);
+    if (&F == FHead) {
+        if (FRequestInFlight)
+            RequestFailed(reason);
+        return;
+    }
+    // Reported when the run reaches it, in list order; its server is not
+    // held meanwhile.
+    F.RequestError = reason;
+    FSlots.Release(F);
+    FetchAhead();
 }
 
 std::string DownloadRun::FailureOf(const TAdvHttp& Http) {
@@ -463,33 +659,63 @@ std::string DownloadRun::FailureOf(const TAdvHttp& Http) {
     return "HTTP " + std::to_string(code) + (reason.empty() ? "" : " " + reason);
 }
 
-void DownloadRun::AdvHttpNeedAuth() {
-    if (!FPrompt)
+void DownloadRun::FetchNeedAuth(Fetch& F, TAdvHttp&) {
+    if (!FPrompt || FClosed || F.Slot < 0)
         return;
-    // One prompt at a time: the component delivers one event at a time, so
-    // a second challenge waits on its thread for the first answer. (Waiting
-    // here instead would nest inside the open prompt and never end.)
-    if (FPromptOpen || FClosed || !FRequestInFlight)
+    // The components ask one at a time (they share a gate), so a second
+    // challenge arrives only after the first was answered: it tries that
+    // answer before the user is asked again.
+    if (F.CredentialsSeen != FCredentials) {
+        F.CredentialsSeen = FCredentials;
         return;
-    // Two requests never run at once: no skip while the user is asked, and
-    // the time the prompt was open does not count.
+    }
+    if (FPromptOpen)
+        return;
+    // The run holds while the user is asked: no skip, nothing new begins,
+    // and the time the prompt was open does not count.
     tmrSkip.stop();
     FPromptOpen = true;
     std::string user, password;
     bool answered = false;
     try {
-        answered = FPrompt->AskCredentials(HostPartOf(FList.CurrentURL()), user, password);
+        answered = FPrompt->AskCredentials(HostPartOf(F.URL), user, password);
     } catch (...) {
         FPromptOpen = false;
         throw;
     }
     FPromptOpen = false;
     if (answered) {
-        AdvHttp.SetUserName(user);
-        AdvHttp.SetPassword(password);
+        ++FCredentials;
+        FSlots.SetSiteCredentials(user, password);
+        F.CredentialsSeen = FCredentials;
     }
-    if (!FClosed && FRequestInFlight)
+    const auto now = Fetch::Clock::now();
+    for (auto& [key, fetch] : FFetches)
+        if (fetch->Slot >= 0)
+            fetch->LastHeard = now;
+    // What arrived meanwhile is taken over from the event loop.
+    const std::uint64_t generation = FGeneration;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (!FClosed && generation == FGeneration)
+                Guarded([this] { Resume(); });
+        },
+        Qt::QueuedConnection);
+}
+
+// The run goes on after the prompt: the current item, if it was answered
+// meanwhile, is taken over; otherwise its countdown starts again.
+void DownloadRun::Resume() {
+    if (FPromptOpen || !FHead)
+        return;
+    if (FHead->Done) {
+        TakeAnswer();
+        return;
+    }
+    if (FRequestInFlight)
         ArmAutoSkip();
+    FetchAhead();
 }
 
 void DownloadRun::tmrSkipTimer() {

@@ -1,9 +1,16 @@
 #pragma once
 
 // The driver of one save: writes the open page and its frames, fetches every
-// item of the download list one at a time, stores and classifies it, scans
-// text pages for more pictures and style sheets, then writes the
-// previous-downloads log and relinks every stored page.
+// item of the download list, stores and classifies it, scans text pages for
+// more pictures and style sheets, then writes the previous-downloads log and
+// relinks every stored page.
+//
+// Items are taken in list order, one after the other, as the user sees them
+// in the progress window. With Connections above 1 the run also fetches the
+// items ahead of the one it is waiting for (up to Connections per server),
+// each body going to a temporary file; it takes each over only when it
+// reaches that item, so names, the log and the relinked pages come out as
+// they do one at a time.
 //
 // The run is event-driven on the Qt main thread: each step starts from a
 // message the run posts to itself, from the HTTP component's completion, from
@@ -19,6 +26,7 @@
 #include "browser/Variant.h"
 #include "http/AdvHttp.h"
 #include "lister/Lister.h"
+#include "run/FetchSlots.h"
 #include "run/RunObserver.h"
 
 #include <QObject>
@@ -27,7 +35,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace larkspool {
@@ -62,8 +74,13 @@ public:
     // failure that broke it off); empty for a whole 2xx answer.
     static std::string FailureOf(const TAdvHttp& Http);
 
-    // The HTTP component, with the values the run uses.
+    // The HTTP component whose values (and session) every request of the
+    // run takes.
     TAdvHttp AdvHttp;
+
+    // Requests in flight at once per server (1: one item after the other).
+    // Read from the settings when the run is made; set before Start.
+    int Connections = 1;
 
     // A request that fails (no server, a broken connection, a password
     // refused to the end) is always reported. For a front end nobody watches
@@ -71,16 +88,18 @@ public:
     // waiting for Skip, Stop, Abort or the auto-skip timer. Set before Start.
     bool SkipFailedRequests = false;
 
-    // The most one file may bring: the component holds a body in memory, and
-    // a server that sends without end would otherwise exhaust it. A file
-    // that grows past this is given up, reported and skipped.
-    std::int64_t MaxFileBytes = std::int64_t(1) << 30;
+    // The most one file may bring: bodies go to the disk as they arrive, and
+    // a server that sends without end would otherwise fill it. A file that
+    // grows past this is given up, reported and skipped.
+    std::int64_t MaxFileBytes = std::int64_t(16) << 30;
     // The longest one file may take (zero: no limit). A server that trickles
     // a byte now and then is never silent long enough for the auto-skip
     // countdown; where nobody is there to press Skip, this ends it.
     std::chrono::seconds MaxFileTime{0};
 
 private:
+    using ItemKey = std::pair<int, std::size_t>; // phase, index: list order
+
     void StartRun();
     void NextItem();
     void BeginItem();
@@ -88,7 +107,7 @@ private:
     void ArmAutoSkip();
     void NotFetched(const std::string& URL, const std::string& Reason);
     void Guarded(const std::function<void()>& Step) noexcept;
-    void ProcessItem(bool Save);
+    void ProcessItem(Fetch* Fetched);
     void SetStatus(const std::string& Text);
     void SetProgress(int Position, int Max);
     void ShowItem();
@@ -99,10 +118,23 @@ private:
     void EndCurrentRequest();
     static long Percent(int Position, int Max);
 
-    void AdvHttpResponseReceived();
-    void AdvHttpRedirect();
-    void AdvHttpRequestComplete();
-    void AdvHttpNeedAuth();
+    // Fetching.
+    int PerHost() const;
+    int TotalInFlight() const;
+    Fetch* StartFetch(ItemKey Key, const std::string& URL);
+    void FetchAhead();
+    void DropFetch(ItemKey Key);
+    void DropAllFetches();
+    void ReachedDone(std::uint64_t Generation);
+    void TakeAnswer();
+    void Resume();
+
+    void FetchProgress(Fetch& F, TAdvHttp& Http);
+    void FetchRedirect(Fetch& F, TAdvHttp& Http);
+    void FetchComplete(Fetch& F, TAdvHttp& Http);
+    void FetchNeedAuth(Fetch& F, TAdvHttp& Http);
+    void FetchError(Fetch& F, TAdvHttp& Http);
+    void GiveUp(Fetch& F, const std::string& Reason);
     void RequestFailed(const std::string& Reason);
     void PostSkip();
     void tmrSkipTimer();
@@ -112,17 +144,20 @@ private:
     IRunObserver& FObserver;
     ICredentialsPrompt* FPrompt;
     QTimer tmrSkip;
+    FetchSlots FSlots;
+    std::map<ItemKey, std::unique_ptr<Fetch>> FFetches; // the current item's and those ahead
+    Fetch* FHead = nullptr;                  // the current item's, once the run reached it
+    std::unordered_set<std::string> FLogged; // addresses an earlier save may have stored
     std::int64_t FTotalReceived = 0;
-    std::int64_t FItemReceived = 0; // of the request in flight
-    std::chrono::steady_clock::time_point FItemStarted;
     int FPosition = 0;
     int FMax = 0;
     bool FClosed = false;
-    bool FRequestInFlight = false;
+    bool FRequestInFlight = false;    // the current item's request
     bool FPromptOpen = false;         // the password prompt is showing
     bool FFinishing = false;          // the log and relinking are under way
-    std::uint64_t FGeneration = 0;    // posted take-overs of an earlier cursor are dropped
+    std::uint64_t FGeneration = 0;    // posted steps of an earlier cursor are dropped
     std::uint64_t FRequestSerial = 0; // which request a posted failure belongs to
+    std::uint64_t FCredentials = 0;   // answers given to the prompt so far
 };
 
 } // namespace larkspool

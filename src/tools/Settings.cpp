@@ -51,6 +51,7 @@ const Field Fields[] = {
     {"SaveScripts", &TSettings::SaveScripts, nullptr, true},
     {"SaveStyleFiles", &TSettings::SaveStyleFiles, nullptr, true},
     {"VerifyCopy", &TSettings::VerifyCopy},
+    {"Connections", &TSettings::Connections},
 };
 
 // Which fields the last load took from the store, by their place in Fields.

@@ -40,7 +40,13 @@ struct TSettings {
     bool SaveScripts = true;
     bool SaveStyleFiles = true; // fonts, pictures and cursors named in style sheets
     bool VerifyCopy = false;    // check the copy offline when the save is done
+    // Requests in flight at once per server, as browsers make them; 1 fetches
+    // one item after the other. A stored value outside 1..MaxConnections is
+    // brought inside it where it is used.
+    std::int32_t Connections = 6;
 };
+
+inline constexpr std::int32_t MaxConnections = 16;
 
 extern TSettings Settings;
 

@@ -248,6 +248,16 @@ QWidget* TStartForm::MakeAdvancedPage() {
     skipLayout->addWidget(UpDown1);
     skipLayout->addWidget(new QLabel(QStringLiteral("seconds"), skip));
     skipLayout->addStretch();
+    // As browsers do: a few requests to each server at once.
+    spnConnections = new QSpinBox(skip);
+    spnConnections->setObjectName(QStringLiteral("spnConnections"));
+    spnConnections->setRange(1, MaxConnections);
+    spnConnections->setValue(6);
+    spnConnections->setToolTip(QStringLiteral("1: one file after the other"));
+    auto* connectionsLabel = new QLabel(QStringLiteral("Requests at once per server"), skip);
+    connectionsLabel->setBuddy(spnConnections);
+    skipLayout->addWidget(connectionsLabel);
+    skipLayout->addWidget(spnConnections);
 
     rgrExt = new QGroupBox(QStringLiteral(" Linked files with extensions: "), page);
     rgrExt->setObjectName(QStringLiteral("rgrExt"));

@@ -66,6 +66,7 @@ public:
     QCheckBox* chbExist;
     QCheckBox* chbAutoSkip;
     QSpinBox* UpDown1;
+    QSpinBox* spnConnections;
     QLineEdit* edSec; // the up-down control's own read-only box
     QGroupBox* rgrExt;
     QButtonGroup* rgrExtItems;

@@ -49,6 +49,7 @@ void TStartForm::ShowSettings() {
     chbExist->setChecked(Settings.SaveExistF);
     chbScripts->setChecked(Settings.SaveScripts);
     chbStyleFiles->setChecked(Settings.SaveStyleFiles);
+    spnConnections->setValue(Settings.Connections); // held within its range by the control
     chbVerify->setChecked(Settings.VerifyCopy);
     edUserS->setText(ToQ(Settings.UserS));
     edPassS->setText(ToQ(Settings.PassS));
@@ -76,6 +77,7 @@ void TStartForm::StoreSettings() {
     Settings.SaveExistF = chbExist->isChecked();
     Settings.SaveScripts = chbScripts->isChecked();
     Settings.SaveStyleFiles = chbStyleFiles->isChecked();
+    Settings.Connections = spnConnections->value();
     Settings.VerifyCopy = chbVerify->isChecked();
     Settings.UserS = FromQ(edUserS->text());
     Settings.PassS = FromQ(edPassS->text());

@@ -132,6 +132,20 @@ TEST_F(SaveOptionsTest, AStallIsSkippedByDefaultUnlessTurnedOff) {
     EXPECT_EQ(Options.FileTimeLimit, 0);
 }
 
+// Requests at once per server: as browsers by default, 1 for one after the
+// other, and nothing the run could not honour.
+TEST_F(SaveOptionsTest, ConnectionsPerServer) {
+    ASSERT_EQ(Parse({"http://h/"}), -1);
+    EXPECT_EQ(Settings.Connections, 6);
+    ASSERT_EQ(Parse({"http://h/", "--connections", "1"}), -1);
+    EXPECT_EQ(Settings.Connections, 1);
+    for (const char* bad : {"0", "17", "-2", "many"})
+        EXPECT_EQ(Parse({"http://h/", "--connections", bad}), kExitBadArguments) << bad;
+    // A stored value out of range is brought within it.
+    EXPECT_THAT(Help("\"Connections\"=dword:00000028\n"),
+                HasSubstr("one file after the other). Default: 16"));
+}
+
 TEST_F(SaveOptionsTest, HelpShowsEachDefaultAndWhereItComesFrom) {
     const std::string help =
         Help("\"DestinationFolder\"=\"/srv/saved\"\n\"ShowPictures\"=dword:00000001\n"

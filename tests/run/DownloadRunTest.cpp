@@ -1,18 +1,10 @@
-// Whole runs of the download driver against a server started here, with the
-// page read from an in-memory window and the Qt main loop of the program.
-#include "run/DownloadRun.h"
+// Whole runs of the download driver, one item at a time and with requests
+// ahead of the run.
+#include "run/RunFixture.h"
 
-#include "browser/MemoryObjects.h"
 #include "platform/wininet/TrustedCa.h"
-#include "tools/ProcessValues.h"
-#include "tools/Settings.h"
 
-#include "support/LocalServer.h"
-#include "support/TempFolder.h"
 #include "support/TestCertificates.h"
-#include "support/Wait.h"
-
-#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -24,146 +16,7 @@
 #include <thread>
 
 using namespace larkspool;
-using larkspool::check::LocalServer;
-using larkspool::check::WaitFor;
-
-namespace {
-
-struct Observer : IRunObserver {
-    std::vector<std::string> Statuses, Problems;
-    std::string Title;
-    bool Closed = false;
-    int Position = 0, Max = 0;
-    void StatusChanged(const std::string& Text) override { Statuses.push_back(Text); }
-    void ProgressChanged(int P, int M) override {
-        Position = P;
-        Max = M;
-    }
-    void ItemChanged(const std::string&, const std::string&) override {}
-    void TitleChanged(const std::string& T) override { Title = T; }
-    void ProblemReported(const std::string& URL, const std::string& Reason) override {
-        Problems.push_back(URL + ": " + Reason);
-    }
-    void RunClosed() override { Closed = true; }
-};
-
-struct Prompt : ICredentialsPrompt {
-    std::vector<std::string> Sites;
-    std::function<void()> WhileOpen; // what happens while the user reads
-    bool AskCredentials(const std::string& Site, std::string& User, std::string& Pass) override {
-        Sites.push_back(Site);
-        if (WhileOpen)
-            WhileOpen();
-        User = LocalServer::User;
-        Pass = LocalServer::Password;
-        return true;
-    }
-};
-
-void Routes(httplib::Server& s) {
-    s.Get("/a.htm", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><link rel=stylesheet href=\"css/s.css\"><img src=img/p.png>"
-                        "<a href=\"b.php\">b</a></html>",
-                        "text/html; charset=utf-8");
-    });
-    s.Get("/b.php", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("<html><a href=a.htm>a</a></html>", "text/html");
-    });
-    s.Get("/img/a.gif", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("GIF89a", "image/gif");
-    });
-    s.Get("/img/p.png", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(std::string("\x89PNG\0\0", 6), "image/png");
-    });
-    s.Get("/css/s.css", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("body{}", "text/css");
-    });
-    s.Get("/missing.htm", [](const httplib::Request&, httplib::Response& res) {
-        res.status = 404;
-        res.set_content("<html>Sorry</html>", "text/html");
-    });
-    s.Get("/img/missing.gif", [](const httplib::Request&, httplib::Response& res) {
-        res.status = 404;
-        res.set_content("<html>Sorry</html>", "text/html");
-    });
-    // A body without end, as fast as the connection takes it.
-    s.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("application/octet-stream",
-                                         [](std::size_t, httplib::DataSink& sink) {
-                                             const std::string block(64 * 1024, 'e');
-                                             return sink.write(block.data(), block.size());
-                                         });
-    });
-    // A byte every 100 ms, without end.
-    s.Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("text/html", [](std::size_t, httplib::DataSink& sink) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            return sink.write("t", 1);
-        });
-    });
-    // A head of 20 KB, then of 1 MB, in lines of 8 KB.
-    for (const int lines : {3, 128})
-        s.Get("/head" + std::to_string(lines),
-              [lines](const httplib::Request&, httplib::Response& res) {
-                  for (int i = 0; i < lines; ++i)
-                      res.set_header("X-Filler-" + std::to_string(i), std::string(8000, 'f'));
-                  res.set_content("long head", "text/plain");
-              });
-}
-
-class DownloadRunTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        OutputFolder = Output.Path() + "/";
-        Settings = TSettings{};
-        Settings.ShowPictures = true;
-        Settings.Extensions = "zip";
-        StartPageURL = Web.Url("/index.html");
-        StartPageTitle = "Index";
-        Page.Url = StartPageURL;
-        Page.Title = "Index";
-        Page.Html = "<html><head><meta charset=\"utf-8\"></head><body><img src=\"img/a.gif\">"
-                    "<a href=\"a.htm\">a</a> <a href=b.php>b</a> <a href=c.htm>c</a></body></html>";
-        Page.Images = {Web.Url("/img/a.gif")};
-    }
-
-    // Runs a save of the page with the given links until the run closes.
-    void Save(const std::vector<std::string>& Links,
-              const std::function<void(DownloadRun&)>& During = {}) {
-        const Variant window(MakeMemoryWindow(Page));
-        List = std::make_unique<TLister>(window);
-        for (const std::string& link : Links)
-            List->AddLink(Web.Url(link), link);
-        Seen = Observer{};
-        DownloadRun run(*List, window, Seen, &Asker);
-        if (Prepare)
-            Prepare(run);
-        run.Start();
-        if (During)
-            During(run);
-        ASSERT_TRUE(WaitFor([&] { return Seen.Closed; }));
-        Received = run.TotalReceived();
-    }
-    // Set before Save: what the run is told before it starts.
-    std::function<void(DownloadRun&)> Prepare;
-    std::int64_t Received = 0; // by the last Save
-    std::string Read(const std::string& Name) const { return Output.Read(Name); }
-    int Requests(const std::string& Path) const {
-        int n = 0;
-        for (const auto& r : Web.Seen())
-            n += r.Target == Path;
-        return n;
-    }
-
-    LocalServer Web{Routes};
-    check::TempFolder Output{"larkspool-run"};
-    MemoryPage Page;
-    std::unique_ptr<TLister> List;
-    Observer Seen;
-    Prompt Asker;
-};
-
-} // namespace
+using namespace larkspool::check;
 
 TEST(DownloadRunTexts, ContentTypeTest) {
     EXPECT_TRUE(DownloadRun::IsTextResponse({"HTTP/1.1 200 OK", "Content-Type: text/html; x", ""}));
@@ -475,26 +328,4 @@ TEST_F(DownloadRunTest, RedirectsBetweenHttpAndHttpsAreFollowed) {
         run.AdvHttp.Abort();
     }
     SetTrustedCaFile("");
-}
-
-// The password prompt holds the countdown: progress handled inside the
-// prompt's own loop does not start it, and the item is not skipped while
-// the user types.
-TEST_F(DownloadRunTest, NoCountdownWhileThePasswordPromptIsOpen) {
-    Settings.AutoSkip = true;
-    Settings.SkipSec = 1;
-    DownloadRun* running = nullptr;
-    Asker.WhileOpen = [&] {
-        ASSERT_NE(running, nullptr);
-        running->AdvHttp.BytesReceived = 10;
-        running->AdvHttp.OnResponseReceived(running->AdvHttp);
-        QEventLoop prompt;
-        QTimer::singleShot(1600, &prompt, &QEventLoop::quit);
-        prompt.exec();
-    };
-    Save({"/basic", "/a.htm"}, [&](DownloadRun& run) { running = &run; });
-    EXPECT_EQ(Asker.Sites.size(), 1u);
-    EXPECT_EQ(List->Pages()[1].State, stRelinked);
-    EXPECT_EQ(List->Pages()[2].State, stRelinked);
-    EXPECT_TRUE(Seen.Problems.empty()) << Seen.Problems.front();
 }

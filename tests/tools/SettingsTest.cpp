@@ -25,7 +25,7 @@ template <typename T> auto Fields(T&& S) {
     return std::tie(S.DestinationFolder, S.CreateSubFolder, S.ShowPictures, S.URLW, S.TextW, S.WinW,
                     S.WinH, S.WinL, S.WinT, S.AutoSkip, S.SkipSec, S.NotExtPic, S.NotKeyPic,
                     S.KeyWords, S.Extensions, S.DoWithExtensions, S.SaveExistF, S.UserS, S.PassS,
-                    S.UserP, S.PassP, S.SaveScripts, S.SaveStyleFiles, S.VerifyCopy);
+                    S.UserP, S.PassP, S.SaveScripts, S.SaveStyleFiles, S.VerifyCopy, S.Connections);
 }
 
 // Each test starts from the start values, in a configuration folder of its own.
@@ -55,7 +55,7 @@ TEST_F(SettingsStore, EveryFieldIsSavedUnderItsNameAndTypeEscapedAndLoadsBack) {
     Fields(Settings) =
         std::tuple("/home/ann/Saved \"pages\"\\2024\r\nsecond line \xC3\xA9t\xC3\xA9", true, true,
                    250, 180, 800, 600, -1280, 20, true, 1000, true, true, "ads tracker", "zip 7z",
-                   2, false, "ann", "p\"w\\d\n\xE6\x97\xA5", "proxy", "", false, true, true);
+                   2, false, "ann", "p\"w\\d\n\xE6\x97\xA5", "proxy", "", false, true, true, 3);
     const TSettings saved = Settings;
     SaveSettings();
     EXPECT_EQ(Content(),
@@ -72,7 +72,7 @@ TEST_F(SettingsStore, EveryFieldIsSavedUnderItsNameAndTypeEscapedAndLoadsBack) {
                   "\"UserS\"=\"ann\"\n\"PassS\"=\"p\\\"w\\\\d\\n\xE6\x97\xA5\"\n"
                   "\"UserP\"=\"proxy\"\n\"PassP\"=\"\"\n"
                   "\"SaveScripts\"=dword:00000000\n\"SaveStyleFiles\"=dword:00000001\n"
-                  "\"VerifyCopy\"=dword:00000001\n");
+                  "\"VerifyCopy\"=dword:00000001\n\"Connections\"=dword:00000003\n");
     Settings = TSettings{};
     LoadSettings();
     EXPECT_EQ(Fields(Settings), Fields(saved));
@@ -88,6 +88,7 @@ TEST_F(SettingsStore, LoadDefaultsForWordListsAndSaveExistF) {
         EXPECT_TRUE(Settings.SaveExistF) << values; // absent
         EXPECT_TRUE(Settings.SaveScripts) << values;
         EXPECT_TRUE(Settings.SaveStyleFiles) << values;
+        EXPECT_EQ(Settings.Connections, 6) << values; // absent: as browsers do
     }
     for (const auto& [value, expected] : {std::pair{"00000000", false}, {"00000005", true}}) {
         Put(Section + "\"SaveExistF\"=dword:" + value + "\n");

@@ -303,6 +303,7 @@ private slots:
         wanted.UserP = "proxy";
         wanted.PassP = "pp";
         wanted.VerifyCopy = true;
+        wanted.Connections = 3;
         Settings = wanted;
         MemoryPage page;
         page.Url = "http://h.test/a/b.html";
@@ -335,6 +336,8 @@ private slots:
         QCOMPARE(Settings.UserP, wanted.UserP);
         QCOMPARE(Settings.PassP, wanted.PassP);
         QCOMPARE(Settings.VerifyCopy, true);
+        QCOMPARE(form.spnConnections->value(), 3);
+        QCOMPARE(Settings.Connections, 3);
         QCOMPARE(Settings.WinW, form.width());
         // Off by default, and on the advanced page.
         QCOMPARE(TSettings{}.VerifyCopy, false);
