@@ -121,6 +121,25 @@ void ReserveForBody(std::string& Stream, const std::vector<std::string>& Headers
 
 } // namespace
 
+bool TakingTurns::Take(const std::function<bool()>& GiveUp) {
+    std::unique_lock lock(FLock);
+    while (FTaken) {
+        if (GiveUp())
+            return false;
+        FFree.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    FTaken = true;
+    return true;
+}
+
+void TakingTurns::Release() {
+    {
+        std::lock_guard lock(FLock);
+        FTaken = false;
+    }
+    FFree.notify_one();
+}
+
 DWORD RequestFlagsOf(TInternetFlags Flags) {
     DWORD result = 0;
     for (const auto& entry : kFlagTable)
@@ -390,13 +409,19 @@ bool TAdvHttp::CheckStatus(const std::shared_ptr<Request>& R) {
         return false;
     }
     StatusCode = static_cast<std::int32_t>(code);
-    std::unique_lock<std::timed_mutex> gate;
+    std::shared_ptr<TakingTurns> gate;
     if ((code == 401 || code == 407) && AuthGate) {
-        gate = std::unique_lock(*AuthGate, std::defer_lock);
-        while (!gate.try_lock_for(std::chrono::milliseconds(20)))
-            if (R->Aborted || FDestroying)
-                return true;
+        if (!AuthGate->Take([&] { return R->Aborted || FDestroying; }))
+            return true;
+        gate = AuthGate;
     }
+    struct Leave {
+        std::shared_ptr<TakingTurns>& Gate;
+        ~Leave() {
+            if (Gate)
+                Gate->Release();
+        }
+    } leave{gate};
     if (code == 401) {
         CallEvent(OnNeedAuth, R);
         return true;

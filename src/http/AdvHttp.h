@@ -76,6 +76,21 @@ public:
     DWORD Code;
 };
 
+// A turn that one holder has at a time (the password prompt). Made of a plain
+// mutex and condition rather than a timed mutex, whose timed wait the thread
+// checker cannot follow.
+class TakingTurns {
+public:
+    // Waits for the turn; false when GiveUp said so first (asked every 20 ms).
+    bool Take(const std::function<bool()>& GiveUp);
+    void Release();
+
+private:
+    std::mutex FLock;
+    std::condition_variable FFree;
+    bool FTaken = false;
+};
+
 class TAdvHttp {
 public:
     using TNotifyEvent = std::function<void(TAdvHttp& Sender)>;
@@ -184,7 +199,7 @@ public:
     // time: a challenge waits for it (on the component's own thread, never
     // the main one) before its OnNeedAuth or OnNeedProxyAuth runs, so a
     // second challenge comes after the first one's answer.
-    std::shared_ptr<std::timed_mutex> AuthGate;
+    std::shared_ptr<TakingTurns> AuthGate;
 
 private:
     struct Request;

@@ -124,6 +124,7 @@ void DownloadRun::BeginItem() {
         QMetaObject::invokeMethod(
             this, [this, generation] { Guarded([this, generation] { TakeOver(generation); }); },
             Qt::QueuedConnection);
+        FetchAhead();
         return;
     }
     const std::string url = FList.CurrentURL();
@@ -155,10 +156,9 @@ void DownloadRun::BeginItem() {
         return;
     }
     FRequestInFlight = true;
+    ArmAutoSkip();
     if (!fetch->RequestError.empty())
         RequestFailed(fetch->RequestError);
-    else
-        ArmAutoSkip();
     FetchAhead();
 }
 

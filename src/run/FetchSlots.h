@@ -91,7 +91,7 @@ private:
     std::vector<std::unique_ptr<Slot>> FSlots;
     std::unordered_map<std::string, int> FPerHost;
     int FInFlight = 0;
-    std::shared_ptr<std::timed_mutex> FAuthGate = std::make_shared<std::timed_mutex>();
+    std::shared_ptr<TakingTurns> FAuthGate = std::make_shared<TakingTurns>();
 };
 
 } // namespace larkspool
