@@ -114,7 +114,15 @@
     // The member's real name: the exact one first, then the first one
     // matching without regard to case, where a lower-case member wins over
     // an interface object of the same name (document over Document).
-    const findMember = (target, name) => {
+    const findMember = (target, name, memo) => {
+        if (memo) {
+            let names = memo.get(target);
+            if (names === undefined)
+                memo.set(target, names = new Map());
+            if (!names.has(name))
+                names.set(name, findMember(target, name));
+            return names.get(name);
+        }
         let refused = false;
         try {
             if (name in target)
@@ -153,10 +161,24 @@
         return Object.isExtensible(target);
     };
 
+    // Whether a page object is a window. Asked of a collection, "window" is
+    // a search of its elements' names: memo (a Map, while nothing in the
+    // page can change) keeps the answer per object, and that of findMember.
+    const isWindow = (target, memo) => {
+        if (!memo)
+            return probe(() => target.window === target);
+        let names = memo.get(target);
+        if (names === undefined)
+            memo.set(target, names = new Map());
+        if (!names.has(isWindow))
+            names.set(isWindow, probe(() => target.window === target));
+        return names.get(isWindow);
+    };
+
     // Reads (get), calls (call) or writes (put, args holds the value) the
     // member of target named name; returns the page's own value. "snapshot"
     // returns the text of snapshot(target).
-    const invoke = (target, op, name, args) => {
+    const invoke = (target, op, name, args, memo) => {
         if (op === 'snapshot')
             return snapshot(target);
         if (!['get', 'call', 'put'].includes(op))
@@ -165,7 +187,7 @@
         args = Array.isArray(args) ? args : [];
         const key = lowerAscii(name);
         // Chromium's frames collection is the window itself, without item().
-        if (key === 'item' && probe(() => target.window === target)) {
+        if (key === 'item' && isWindow(target, memo)) {
             if (op === 'put')
                 fail('readonly');
             const index = args[0];
@@ -185,15 +207,14 @@
             return new TextSelection(target.defaultView);
         // A frame of another origin that could not be answered in its own
         // context still tells its address: the one its element here holds.
-        if (key === 'location' && op !== 'put' && target !== window &&
-            probe(() => target.window === target) &&
+        if (key === 'location' && op !== 'put' && target !== window && isWindow(target, memo) &&
             !probe(() => typeof target.location.href === 'string')) {
             for (const e of document.querySelectorAll('iframe, frame')) {
                 if (e.contentWindow === target)
                     return new Location(e.src);
             }
         }
-        const real = findMember(target, name);
+        const real = findMember(target, name, memo);
         if (op === 'put') {
             if (args.length !== 1)
                 fail('args', 'takes exactly one value to write');
@@ -231,6 +252,7 @@
         const objects = [];
         const ids = new Map();
         const done = new Set();
+        const memo = new Map();
         // What the DevTools pipe and native messaging make of a lone surrogate.
         const wellFormed = (s) =>
             s.replace(/[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/g, '\ufffd');
@@ -272,7 +294,7 @@
             let v;
             let kept;
             try {
-                v = invoke(target, op, name, args);
+                v = invoke(target, op, name, args, memo);
                 kept = value(v);
             } catch (e) {
                 const f = failure(e);
