@@ -14,6 +14,9 @@
 //         framePath(),                     // this frame's place in the tab
 //     }
 //
+// invoke's operation "snapshot" (on a window) answers, in one call, every
+// read the program's readers make of that frame: see snapshot below.
+//
 // The member rules follow the old browser's object model (protocol.md,
 // section 3). Running the file again replaces the object.
 'use strict';
@@ -111,7 +114,15 @@
     // The member's real name: the exact one first, then the first one
     // matching without regard to case, where a lower-case member wins over
     // an interface object of the same name (document over Document).
-    const findMember = (target, name) => {
+    const findMember = (target, name, memo) => {
+        if (memo) {
+            let names = memo.get(target);
+            if (names === undefined)
+                memo.set(target, names = new Map());
+            if (!names.has(name))
+                names.set(name, findMember(target, name));
+            return names.get(name);
+        }
         let refused = false;
         try {
             if (name in target)
@@ -150,16 +161,33 @@
         return Object.isExtensible(target);
     };
 
+    // Whether a page object is a window. Asked of a collection, "window" is
+    // a search of its elements' names: memo (a Map, while nothing in the
+    // page can change) keeps the answer per object, and that of findMember.
+    const isWindow = (target, memo) => {
+        if (!memo)
+            return probe(() => target.window === target);
+        let names = memo.get(target);
+        if (names === undefined)
+            memo.set(target, names = new Map());
+        if (!names.has(isWindow))
+            names.set(isWindow, probe(() => target.window === target));
+        return names.get(isWindow);
+    };
+
     // Reads (get), calls (call) or writes (put, args holds the value) the
-    // member of target named name; returns the page's own value.
-    const invoke = (target, op, name, args) => {
+    // member of target named name; returns the page's own value. "snapshot"
+    // returns the text of snapshot(target).
+    const invoke = (target, op, name, args, memo) => {
+        if (op === 'snapshot')
+            return snapshot(target);
         if (!['get', 'call', 'put'].includes(op))
             fail('other', `unknown operation ${op}`);
         name = String(name);
         args = Array.isArray(args) ? args : [];
         const key = lowerAscii(name);
         // Chromium's frames collection is the window itself, without item().
-        if (key === 'item' && probe(() => target.window === target)) {
+        if (key === 'item' && isWindow(target, memo)) {
             if (op === 'put')
                 fail('readonly');
             const index = args[0];
@@ -179,15 +207,14 @@
             return new TextSelection(target.defaultView);
         // A frame of another origin that could not be answered in its own
         // context still tells its address: the one its element here holds.
-        if (key === 'location' && op !== 'put' && target !== window &&
-            probe(() => target.window === target) &&
+        if (key === 'location' && op !== 'put' && target !== window && isWindow(target, memo) &&
             !probe(() => typeof target.location.href === 'string')) {
             for (const e of document.querySelectorAll('iframe, frame')) {
                 if (e.contentWindow === target)
                     return new Location(e.src);
             }
         }
-        const real = findMember(target, name);
+        const real = findMember(target, name, memo);
         if (op === 'put') {
             if (args.length !== 1)
                 fail('args', 'takes exactly one value to write');
@@ -203,6 +230,142 @@
         if (args.length > 0)
             fail('args', 'is a property and takes no arguments');
         return value;
+    };
+
+    // The frame of window w as the program reads it, taken at once: every
+    // answer invoke gives to the reads of the link list, the download list
+    // and the writing of the page (the window, its location and frames, the
+    // document's address, title, selection, links, pictures, root element's
+    // markup, mode and encoding). Each call is made here through invoke, so
+    // the answers are the ones separate calls would get, failures included.
+    // Returns JSON text:
+    //   {"objects": [{"c": CLASS, "g": {NAME: V}, "k": {NAME: {"I,J": V}}}, ...]}
+    // objects[0] is w; "g" holds reads, "k" calls with integer arguments.
+    // V is a string, number or Boolean as it is, null, or
+    //   {"o": INDEX}  an object of the list      {"w": 1}  another frame's window
+    //   {"u": 1}      undefined                  {"n": TEXT}  a number as text
+    //   {"e": KIND, "t": TEXT}  a failure, as failure() gives it
+    // The program asks the page itself for anything the list lacks, and for
+    // another frame's window (which it reads in that frame).
+    const snapshotLimit = 8 << 20; // characters; native messages end at 64 MiB
+    const snapshot = (w) => {
+        const objects = [];
+        const ids = new Map();
+        const done = new Set();
+        const memo = new Map();
+        // What the DevTools pipe and native messaging make of a lone surrogate.
+        const wellFormed = (s) =>
+            s.replace(/[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/g, '\ufffd');
+        const value = (v) => {
+            if (v === undefined)
+                return {u: 1};
+            if (v === null)
+                return null;
+            switch (typeof v) {
+            case 'boolean':
+                return v;
+            case 'number':
+                return Number.isInteger(v) && Math.abs(v) < 2 ** 63 ? v + 0 : {n: String(v)};
+            case 'bigint':
+                return {n: v.toString()};
+            case 'string':
+                return wellFormed(v);
+            case 'symbol':
+                return wellFormed(v.toString());
+            default:
+                break;
+            }
+            if (v === w)
+                return {o: 0};
+            if (probe(() => v.window === v))
+                return {w: 1};
+            let id = ids.get(v);
+            if (id === undefined) {
+                id = objects.length;
+                ids.set(v, id);
+                objects.push({c: classOf(v), g: {}, k: {}});
+            }
+            return {o: id};
+        };
+        // One answer of invoke, kept under the object's entry; then(object,
+        // id) goes on with an object answered. Returns the page's value.
+        const read = (id, target, op, name, args, then) => {
+            const entry = objects[id];
+            let v;
+            let kept;
+            try {
+                v = invoke(target, op, name, args, memo);
+                kept = value(v);
+            } catch (e) {
+                const f = failure(e);
+                kept = {e: f.kind, t: f.text};
+                v = undefined;
+            }
+            if (op === 'get') {
+                entry.g[name] = kept;
+            } else {
+                entry.k[name] ??= {};
+                entry.k[name][args.join(',')] = kept;
+            }
+            if (then && kept !== null && typeof kept === 'object' && kept.o !== undefined)
+                then(v, kept.o);
+            return v;
+        };
+        const get = (id, target, name, then) => read(id, target, 'get', name, [], then);
+        const once = (plan, fill) => (o, id) => {
+            if (!done.has(`${plan}:${id}`)) {
+                done.add(`${plan}:${id}`);
+                fill(o, id);
+            }
+        };
+        const collection = (plan, members) => once(plan, (c, id) => {
+            const length = get(id, c, 'Length');
+            for (let i = 0; Number.isInteger(length) && i < length; i++)
+                read(id, c, 'call', 'Item', [i], (e, eid) => members.forEach((m) => get(eid, e, m)));
+        });
+        const fillLocation = once('location', (l, id) => get(id, l, 'href'));
+        const links = collection('links', ['href', 'innerText']);
+        // The elements up to the root element, and the root's markup.
+        const all = once('all', (c, id) => {
+            const length = get(id, c, 'Length');
+            let root = false;
+            for (let i = 0; !root && Number.isInteger(length) && i < length; i++) {
+                read(id, c, 'call', 'Item', [i, 0], (e, eid) => {
+                    root = get(eid, e, 'tagName') === 'HTML';
+                    if (root)
+                        get(eid, e, 'outerHTML');
+                });
+            }
+        });
+        const fillDocument = once('document', (d, id) => {
+            for (const name of ['Url', 'URL', 'Title', 'characterSet', 'compatMode'])
+                get(id, d, name);
+            get(id, d, 'location', fillLocation);
+            get(id, d, 'selection', (s, sid) =>
+                get(sid, s, 'createRange', (r, rid) => get(rid, r, 'text')));
+            get(id, d, 'Links', links);
+            get(id, d, 'links', links);
+            get(id, d, 'Images', collection('images', ['src']));
+            get(id, d, 'All', all);
+        });
+        ids.set(w, 0);
+        objects.push({c: classOf(w), g: {}, k: {}});
+        get(0, w, 'location', fillLocation);
+        get(0, w, 'document', fillDocument);
+        // frames is the window itself: its length and items are the window's.
+        get(0, w, 'frames');
+        get(0, w, 'parent');
+        const length = get(0, w, 'Length');
+        for (let i = 0; Number.isInteger(length) && i < length; i++)
+            read(0, w, 'call', 'Item', [i]);
+        let text = JSON.stringify({objects});
+        if (text.length > snapshotLimit) {
+            // A page too big for one message: its markup is asked for apart.
+            for (const entry of objects)
+                delete entry.g.outerHTML;
+            text = JSON.stringify({objects});
+        }
+        return text;
     };
 
     const firstLine = (e) => {

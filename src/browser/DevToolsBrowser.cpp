@@ -5,6 +5,7 @@
 #include "browser/DevToolsPage.h"
 #include "browser/LivePageObject.h"
 #include "browser/PageFailure.h"
+#include "browser/PageSnapshot.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -117,7 +118,8 @@ private:
             break;
         }
         // An object id means something only in the context that made it.
-        const auto* other = dynamic_cast<const DevToolsObject*>(Value.ToObject().get());
+        const DispatchPtr live = LiveObjectOf(Value.ToObject());
+        const auto* other = dynamic_cast<const DevToolsObject*>(live.get());
         if (other == nullptr || other->Context()->Page != FContext->Page ||
             other->Context()->SessionId != FContext->SessionId ||
             other->Context()->ContextId != FContext->ContextId)
@@ -361,6 +363,10 @@ json DevToolsBrowser::Command(const std::string& Method, const json& Params,
     return FConnection->Command(Method, Params.is_null() ? json::object() : Params, SessionId);
 }
 
+std::uint64_t DevToolsBrowser::CommandsSent() const {
+    return FConnection->CommandsSent();
+}
+
 void DevToolsBrowser::AllowDownloads(const std::string& Folder) {
     // Download events come without a session: watch the browser's own.
     FConnection->WatchSession({});
@@ -515,7 +521,8 @@ Variant DevToolsBrowser::Open(const std::string& Url, Milliseconds LoadTimeout) 
                 FromRemoteObject(result.value("result", json::object()), context);
             if (window.IsObject()) {
                 checkAnswer();
-                return window;
+                // Read from one snapshot of each frame, not call by call.
+                return SnapshotWindow(window);
             }
         }
     } catch (const DevToolsError& e) {
@@ -524,9 +531,12 @@ Variant DevToolsBrowser::Open(const std::string& Url, Milliseconds LoadTimeout) 
 }
 
 Variant DevToolsBrowser::Evaluate(const Variant& Window, const std::string& Expression) {
-    const auto* object = dynamic_cast<const DevToolsObject*>(Window.ToObject().get());
+    const DispatchPtr live = LiveObjectOf(Window.ToObject());
+    const auto* object = dynamic_cast<const DevToolsObject*>(live.get());
     if (object == nullptr)
         throw DispatchError("Evaluate: the window does not belong to a browser page");
+    // The expression may change what the window's reads answer.
+    RetakeSnapshot(Window.ToObject());
     const ContextPtr& context = object->Context();
     json params{{"expression", Expression}, {"silent", true}};
     if (context->ContextId != 0)

@@ -14,6 +14,10 @@
 // Reading a member that holds a function calls it without arguments, as the
 // automation interface did (createRange).
 //
+// The window Open returns answers the reads a save makes from one snapshot
+// of each frame, taken in the page in one call (PageSnapshot.h); other reads,
+// and every write, are such calls.
+//
 // A window handed out (a frame, a parent) is a handle in that frame's own
 // context, so a frame whose page comes from another origin, in this process
 // or in another one, reads as any page. Only a frame that cannot be reached
@@ -31,6 +35,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -86,6 +91,10 @@ public:
     // attached to a target; for tests that drive the browser itself.
     nlohmann::json Command(const std::string& Method, const nlohmann::json& Params = {},
                            const std::string& SessionId = {});
+
+    // How many commands went to the browser and were answered so far: the
+    // round trips, for tests and benchmarks of the reading.
+    std::uint64_t CommandsSent() const;
 
     // Lets navigations that turn into downloads store their files in Folder
     // from now on, and counts those downloads.

@@ -272,6 +272,11 @@ bool DevToolsConnection::Send(const nlohmann::json& Message) {
     return FWrite.IsOpen() && WriteToBrowser(FWrite.Get(), text);
 }
 
+std::uint64_t DevToolsConnection::CommandsSent() const {
+    std::lock_guard lock(FLock);
+    return FCommandsSent;
+}
+
 nlohmann::json DevToolsConnection::Command(const std::string& Method, const nlohmann::json& Params,
                                            const std::string& SessionId,
                                            std::optional<Milliseconds> Timeout) {
@@ -279,6 +284,7 @@ nlohmann::json DevToolsConnection::Command(const std::string& Method, const nloh
     if (FClosed)
         throw DevToolsError(Method + ": " + ClosedError());
     const std::int64_t id = ++FNextId;
+    ++FCommandsSent;
     FPending.emplace(id, std::nullopt);
     lock.unlock();
 

@@ -65,6 +65,8 @@ public:
                            const nlohmann::json& Params = nlohmann::json::object(),
                            const std::string& SessionId = {},
                            std::optional<Milliseconds> Timeout = std::nullopt);
+    // How many commands were sent and waited for so far (round trips).
+    std::uint64_t CommandsSent() const;
     // Sends a command whose answer nobody waits for (releasing handles,
     // closing targets). Does nothing once the browser is closed.
     void Post(const std::string& Method, const nlohmann::json& Params,
@@ -149,6 +151,7 @@ private:
     mutable std::mutex FLock;
     std::condition_variable FChanged;
     std::int64_t FNextId = 0;
+    std::uint64_t FCommandsSent = 0;
     std::map<std::int64_t, std::optional<nlohmann::json>> FPending;
     std::map<std::string, SessionEvents> FSessions;
     std::map<std::string, std::pair<std::string, std::string>> FDownloads; // by guid

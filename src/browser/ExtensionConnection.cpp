@@ -4,6 +4,7 @@
 #include "browser/LivePageObject.h"
 #include "browser/NativeMessaging.h"
 #include "browser/PageFailure.h"
+#include "browser/PageSnapshot.h"
 
 namespace larkspool {
 
@@ -104,7 +105,8 @@ Variant ExtensionConnection::Call(const std::string& Op, std::int64_t Handle,
     json args = json::array();
     for (const Variant& arg : Args)
         args.push_back(EncodeValue(arg, [&](const DispatchPtr& Object) {
-            const auto* object = dynamic_cast<const ExtensionObject*>(Object.get());
+            const DispatchPtr live = LiveObjectOf(Object);
+            const auto* object = dynamic_cast<const ExtensionObject*>(live.get());
             if (object == nullptr || object->Connection() != this)
                 throw DispatchError(MemberOf(ClassName, Name) +
                                     ": an object of another page cannot be passed to it");
@@ -176,7 +178,8 @@ void ExtensionConnection::ReadLoop() {
             } else if (type == "hello" && FEvents.Hello) {
                 FEvents.Hello(message->value("description", json()));
             } else if (type == "start" && FEvents.Start) {
-                FEvents.Start(FromValue(message->value("window", json())));
+                // Read from one snapshot of each frame, not call by call.
+                FEvents.Start(SnapshotWindow(FromValue(message->value("window", json()))));
             } else if (type == "releaseApp" && FEvents.ReleaseApp) {
                 FEvents.ReleaseApp();
             } else if (FEvents.Unexpected) {

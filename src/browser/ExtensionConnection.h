@@ -8,7 +8,8 @@
 //
 // Objects of the page are ExtensionObjects: every Get, Call and Put sends one
 // call and waits for its reply; dropping the last reference to an object
-// releases its handle in the page.
+// releases its handle in the page. The window of start answers the reads a
+// save makes from one snapshot of each frame (PageSnapshot.h).
 
 #include "browser/Variant.h"
 #include "platform/Descriptors.h"

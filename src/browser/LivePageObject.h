@@ -27,9 +27,12 @@ public:
         return IDispatchObject::DefaultValue();
     }
     std::string ClassName() const override { return FClassName; }
+    // The page's snapshot of this window's frame, as JSON text (see
+    // PageSnapshot.h): one request for all the reads the save makes.
+    Variant Snapshot() { return Invoke("snapshot", "", {}); }
 
 protected:
-    // Op is "get", "call" or "put".
+    // Op is "get", "call", "put" or "snapshot".
     virtual Variant Invoke(const char* Op, std::string_view Name,
                            const std::vector<Variant>& Args) = 0;
 

@@ -5,6 +5,7 @@
 #include "browser/DevToolsBrowser.h"
 #include "browser/DevToolsConnection.h"
 #include "browser/LinkCollection.h"
+#include "browser/PageSnapshot.h"
 #include "support/BridgeChecks.h"
 #include "support/ErrorOf.h"
 #include "support/LocalServer.h"
@@ -218,6 +219,74 @@ TEST_F(DevToolsTest, PageAndFrameChains) {
               "Member 'URL' of object 'HTMLDocument' cannot be written");
     EXPECT_THAT(ErrorOf([&] { (void)d.ToObject()->DefaultValue(); }),
                 HasSubstr("'HTMLDocument' has no default value"));
+}
+
+// What the download list and the writing of the pages read of a window: the
+// page, its pictures and root markup, and the same of every frame (or the
+// failure reading it).
+std::vector<std::string> Readings(const Variant& W) {
+    std::vector<std::string> read;
+    const auto document = [&](const Variant& D) {
+        for (const char* name : {"Url", "URL", "Title", "characterSet", "compatMode"})
+            read.push_back(D.Get(name).ToText());
+        read.push_back(D.Get("location").ToText());
+        const Variant images = D.Get("Images");
+        for (std::int64_t i = 0; i < images.Get("Length").ToInteger(); ++i)
+            read.push_back(images.Call("Item", {i}).Get("src").ToText());
+        const Variant all = D.Get("All");
+        read.push_back(all.Call("Item", {0, 0}).Get("outerHTML").ToText());
+        read.push_back(D.Get("links").Get("Length").ToText());
+    };
+    document(W.Get("parent").Get("document"));
+    const Variant frames = W.Get("parent").Get("frames");
+    for (std::int64_t i = 0; i < frames.Get("Length").ToInteger(); ++i) {
+        const Variant frame = frames.Call("Item", {i});
+        read.push_back(frame.Get("location").ToText());
+        try {
+            document(frame.Get("document"));
+        } catch (const DispatchError& e) {
+            read.push_back(e.what());
+        }
+    }
+    return read;
+}
+
+// The window Open hands out answers from a snapshot of each frame exactly as
+// the page answers call by call, and reads the link list in one round trip.
+TEST_F(DevToolsTest, SnapshotAnswersAsThePageDoes) {
+    const Variant w = Browser->Open(Site->Url("/index.htm"));
+    Browser->Evaluate(w, "{ const r = document.createRange();"
+                         " r.selectNodeContents(document.getElementById('words'));"
+                         " getSelection().removeAllRanges(); getSelection().addRange(r); }");
+    const Variant live(LiveObjectOf(w.ToObject()));
+    ASSERT_NE(live.ToObject(), w.ToObject());
+
+    const std::uint64_t before = Browser->CommandsSent();
+    const PageLinks fromSnapshot = CollectPageLinks(w);
+    // The snapshot, and before it the answerer put into the page's context.
+    EXPECT_LE(Browser->CommandsSent() - before, 2u);
+    const PageLinks fromPage = CollectPageLinks(live);
+    EXPECT_GT(Browser->CommandsSent() - before, 10u);
+    EXPECT_EQ(fromSnapshot.URL, fromPage.URL);
+    EXPECT_EQ(fromSnapshot.Title, fromPage.Title);
+    EXPECT_EQ(fromSnapshot.Selection, "Some chosen words here");
+    EXPECT_EQ(fromSnapshot.Selection, fromPage.Selection);
+    ASSERT_EQ(fromSnapshot.Rows.size(), fromPage.Rows.size());
+    for (std::size_t i = 0; i < fromPage.Rows.size(); ++i) {
+        EXPECT_EQ(fromSnapshot.Rows[i].Address, fromPage.Rows[i].Address);
+        EXPECT_EQ(fromSnapshot.Rows[i].Text, fromPage.Rows[i].Text);
+        EXPECT_EQ(fromSnapshot.Rows[i].Checked, fromPage.Rows[i].Checked);
+    }
+
+    // Frames too, those of another origin and another process among them.
+    const std::vector<std::string> snapshotReadings = Readings(w);
+    const std::vector<std::string> pageReadings = Readings(live);
+    EXPECT_EQ(snapshotReadings, pageReadings);
+    EXPECT_GT(snapshotReadings.size(), 40u);
+
+    // Another page's window, whose frame is not reached, still answers.
+    const Variant cyrillic = Browser->Open(Site->Url("/cyrillic.htm"));
+    EXPECT_EQ(Readings(cyrillic), Readings(Variant(LiveObjectOf(cyrillic.ToObject()))));
 }
 
 // The rules the extension's bridge keeps too (its end-to-end test runs the
