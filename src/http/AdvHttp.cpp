@@ -42,6 +42,9 @@ struct TAdvHttp::Request {
 namespace {
 
 constexpr DWORD kReadBlock = 16384;
+// A body written to a file is read in larger blocks: fewer hand-overs
+// between the threads and fewer writes for a large file.
+constexpr DWORD kFileReadBlock = 256 * 1024;
 
 // Live requests by the context handed to the layer, so that notifications of
 // a closed or aborted request, or of a destroyed component, are dropped.
@@ -486,7 +489,8 @@ void TAdvHttp::ReadHeaders(const std::shared_ptr<Request>& R) {
 
 void TAdvHttp::ReadData(const std::shared_ptr<Request>& R) {
     try {
-        R->Buffer.resize(kReadBlock);
+        const DWORD block = R->BodyFd >= 0 ? kFileReadBlock : kReadBlock;
+        R->Buffer.resize(block);
         // The body and headers belong to the component: only the current
         // request's worker touches them, under the lock Abort takes.
         bool current;
@@ -509,7 +513,7 @@ void TAdvHttp::ReadData(const std::shared_ptr<Request>& R) {
             }
             if (!handle || R->Aborted)
                 break;
-            const BOOL ok = InternetReadFile(handle, R->Buffer.data(), kReadBlock, &R->ReadCount);
+            const BOOL ok = InternetReadFile(handle, R->Buffer.data(), block, &R->ReadCount);
             CheckResult(ok != 0);
             if (LastError == ERROR_IO_PENDING && !WaitForCompletion(*R))
                 break;

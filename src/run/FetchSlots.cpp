@@ -10,7 +10,7 @@ FetchSlots::~FetchSlots() {
         slot->Http->Abort();
 }
 
-bool FetchSlots::HasRoom(const std::string& Host, int PerHost, int Total) const {
+bool FetchSlots::HasRoom(std::string_view Host, int PerHost, int Total) const {
     if (FInFlight >= Total)
         return false;
     const auto it = FPerHost.find(Host);
@@ -81,8 +81,9 @@ void FetchSlots::Finished(Fetch& F) {
     slot.Job = nullptr;
     F.Slot = -1;
     --FInFlight;
-    if (--FPerHost[F.Host] <= 0)
-        FPerHost.erase(F.Host);
+    const auto it = FPerHost.find(F.Host);
+    if (it != FPerHost.end() && --it->second <= 0)
+        FPerHost.erase(it);
 }
 
 void FetchSlots::Release(Fetch& F) {

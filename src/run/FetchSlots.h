@@ -17,9 +17,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -64,7 +65,7 @@ public:
 
     // Whether one more request to Host fits: at most PerHost to one server
     // and Total in all.
-    bool HasRoom(const std::string& Host, int PerHost, int Total) const;
+    bool HasRoom(std::string_view Host, int PerHost, int Total) const;
     // Starts F's request on a free component, its body going to a temporary
     // file in Folder. Throws when the address is refused or the file cannot
     // be made; F is then not in flight.
@@ -89,7 +90,7 @@ private:
     TAdvHttp& FPrototype;
     Events FHandlers;
     std::vector<std::unique_ptr<Slot>> FSlots;
-    std::unordered_map<std::string, int> FPerHost;
+    std::map<std::string, int, std::less<>> FPerHost;
     int FInFlight = 0;
     std::shared_ptr<TakingTurns> FAuthGate = std::make_shared<TakingTurns>();
 };
