@@ -14,6 +14,10 @@
 // would (HostileRoutes.h). With LARKSPOOL_DEMO_REQUEST_LOG=FILE every answer
 // adds a line "STATUS TARGET" to FILE, the target (path and query) raw as
 // asked, so that tests can tell what a save fetched and from where.
+// Text files (text/*, SVG, JavaScript, JSON, XML) go out compressed, br or
+// gzip, to a client that accepts it, as from a real server: the library
+// does it, being built with zlib and brotli. Files are read whole into
+// memory to be served, so this is no server for very large files.
 #include "HostileRoutes.h"
 
 #include <httplib.h>

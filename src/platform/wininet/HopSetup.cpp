@@ -6,6 +6,8 @@
 
 #include "platform/wininet/ProxyAndTls.h"
 
+#include <string>
+
 #include <unistd.h>
 
 namespace larkspool::wininet {
@@ -36,6 +38,22 @@ int CloseSocketThunk(void* User, curl_socket_t Socket) {
 int PrereqThunk(void* User, char* PrimaryIp, char*, int, int LocalPort) {
     static_cast<Transfer*>(User)->OnRequestReady(PrimaryIp, LocalPort);
     return CURL_PREREQFUNC_OK;
+}
+
+// The content encodings offered to servers: those this libcurl can decode,
+// named one by one rather than "all it has", so that what is asked for does
+// not change with the build of libcurl beyond what it lacks.
+const std::string& AcceptedEncodings() {
+    static const std::string list = [] {
+        const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+        std::string out;
+        if (info->features & CURL_VERSION_LIBZ)
+            out = "gzip, deflate";
+        if (info->features & CURL_VERSION_BROTLI)
+            out += out.empty() ? "br" : ", br";
+        return out;
+    }();
+    return list;
 }
 
 } // namespace
@@ -94,6 +112,9 @@ void Transfer::SetBasics() {
     curl_easy_setopt(Easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(Easy, CURLOPT_ERRORBUFFER, ErrorText);
     curl_easy_setopt(Easy, CURLOPT_BUFFERSIZE, ReceiveBufferSize);
+    // Bodies are asked for compressed and reach the reader decoded.
+    if (!AcceptedEncodings().empty())
+        curl_easy_setopt(Easy, CURLOPT_ACCEPT_ENCODING, AcceptedEncodings().c_str());
 }
 
 void Transfer::SetCallbacks() {

@@ -85,6 +85,18 @@ bool Transfer::ReportBytes() {
     return true;
 }
 
+// libcurl counts the body as received, before decoding, and starts again at
+// 0 for each response (an answered challenge is a new response).
+void Transfer::CountWireBytes() {
+    curl_off_t now = 0;
+    if (Easy == nullptr || curl_easy_getinfo(Easy, CURLINFO_SIZE_DOWNLOAD_T, &now) != CURLE_OK)
+        return;
+    if (now < WireCounted)
+        WireCounted = 0;
+    Unreported += static_cast<std::uint64_t>(now - WireCounted);
+    WireCounted = now;
+}
+
 bool Transfer::ReportDue(Clock::time_point Now) const {
     return Unreported > 0 && Now - LastReport >= ReportEveryTime;
 }
@@ -128,6 +140,7 @@ void Transfer::OnHeaderLine(std::string_view Line) {
         NotifyNumber(INTERNET_STATUS_REQUEST_SENT,
                      static_cast<DWORD>(std::max(0L, sent - RequestBytesReported)));
         RequestBytesReported = sent;
+        curl_easy_getinfo(Easy, CURLINFO_SIZE_DOWNLOAD_T, &WireCounted);
         Notify(INTERNET_STATUS_RECEIVING_RESPONSE);
     }
     if (State != Phase::Head)
@@ -210,7 +223,10 @@ std::size_t Transfer::OnBody(const char* Data, std::size_t Size) {
         }
         r.Buffered.Append(Data + direct, Size - direct);
     }
-    Unreported += Size;
+    // Decoded, Size says little of what came over the wire. libcurl may count
+    // a chunk of a chunked body only after passing it on: the end of the
+    // body catches up.
+    CountWireBytes();
     if (Unreported >= ReportEveryBytes)
         ReportBytes();
     return Size;
@@ -316,6 +332,7 @@ void Transfer::EndBody(CURLcode Result) {
     // The last bytes are reported before the reader learns that the body has
     // ended: it closes the request then, and a report still queued would be
     // dropped, so the caller would miss bytes it received.
+    CountWireBytes();
     if (ReportBytes())
         Owner->Deliver();
     RequestObject& r = *Request;

@@ -54,6 +54,9 @@ struct Transfer {
 
     bool NameReported = false, Connecting = false;
     long RequestBytesReported = 0;
+    // Body bytes are counted as they came over the wire, before decoding:
+    // libcurl's count of the current response when it was last looked at.
+    curl_off_t WireCounted = 0;
     std::uint64_t Unreported = 0;
     Clock::time_point LastReport = Clock::now();
 
@@ -68,6 +71,8 @@ struct Transfer {
     // Queues the bytes received since the last report; false when there
     // were none.
     bool ReportBytes();
+    // Adds the body bytes received since the last look to Unreported.
+    void CountWireBytes();
     // Bytes are waiting to be reported and the last report is long enough ago.
     bool ReportDue(Clock::time_point Now) const;
 

@@ -27,8 +27,16 @@
 //   request costs one extra round trip; they never follow a redirect to
 //   another host or port.
 // - Connections, TLS sessions and cookies are pooled per internet handle
-//   (WinInet: per process). Nothing is cached. HTTP/1.1 only, bodies are
-//   passed on as sent (no decompression). The proxy bypass list is ignored.
+//   (WinInet: per process). Nothing is cached. HTTP/1.1 only. The proxy
+//   bypass list is ignored.
+// - Every request offers gzip, deflate and br (those of them libcurl can
+//   decode) and the reader gets the body decoded, whatever Accept-Encoding
+//   the caller sends; the head stays as the server sent it (Content-Length
+//   and Content-Encoding of the encoded body). Body progress (41) counts the
+//   body's bytes as received, before decoding. A body that does not decode
+//   fails the read with ERROR_INTERNET_DECODING_FAILED. The buffer limit
+//   (PauseAbove) counts decoded bytes, and one network read may decode to
+//   more than that: libcurl then holds the rest until the reader drains.
 // - HttpQueryInfoA answers from the final response head only (no request
 //   headers, no SYSTEMTIME). An untrusted certificate chain gives
 //   ERROR_INTERNET_SEC_INVALID_CERT. Options for a connection set on a
