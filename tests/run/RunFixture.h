@@ -146,9 +146,10 @@ inline void Routes(httplib::Server& s) {
                                              return sink.write(block.data(), block.size());
                                          });
     });
-    // A byte every 100 ms, without end.
+    // A byte every 100 ms, without end; of a type the server does not
+    // compress, which would hold the bytes back.
     s.Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("text/html", [](std::size_t, httplib::DataSink& sink) {
+        res.set_chunked_content_provider("image/png", [](std::size_t, httplib::DataSink& sink) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             return sink.write("t", 1);
         });
