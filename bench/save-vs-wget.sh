@@ -19,27 +19,13 @@ source "$(dirname "$0")/../tests/e2e/demo-server.sh"
 
 start_demo_server "$site"
 
-measure() { # label, output folder, command...
-  local label=$1 out=$2
-  shift 2
-  mkdir -p "$out"
-  /usr/bin/time -f "%e %M" -o "$work/$label.time" "$@" >"$work/$label.out" 2>"$work/$label.err" ||
-    { echo "$label failed:"; cat "$work/$label.err"; exit 1; }
-  read -r seconds kilobytes <"$work/$label.time"
-  echo "$label $seconds $kilobytes"
-}
+source "$(dirname "$0")/bench-lib.sh"
 
 export XDG_CONFIG_HOME="$work/config"
-read -r _ ours_s ours_kb < <(measure larkspool "$work/ours" \
-  "$build/src/larkspool-save" "${url}index.html" --folder "$work/ours" --no-subfolder \
-  --links all --pictures --quiet)
-read -r _ wget_s wget_kb < <(measure wget "$work/wget" \
-  wget -q -r -l 1 -p -k -nH -e robots=off --no-proxy -P "$work/wget" "${url}index.html")
+read -r _ ours_s ours_kb browser_s run_s own_kb < <(save_with_larkspool "$build" "${url}index.html" "$work/ours")
+read -r _ wget_s wget_kb < <(save_with_wget "${url}index.html" "$work/wget")
+[ -n "${run_s:-}" ] && [ -n "${wget_s:-}" ] || exit 1
 
-split=$(grep -o 'Browser [0-9.]* s, download run [0-9.]* s, peak memory [0-9]* kB' "$work/larkspool.out")
-browser_s=$(echo "$split" | awk '{print $2}')
-run_s=$(echo "$split" | awk '{print $6}')
-own_kb=$(echo "$split" | awk '{print $10}')
 files_ours=$(find "$work/ours" -type f | wc -l)
 files_wget=$(find "$work/wget" -type f | wc -l)
 echo "site: $pages pages, $((pages * 10)) pictures, $(du -sh "$site" | cut -f1)"
