@@ -59,9 +59,16 @@ ours_m=$(median "${ours[@]}")
 curl_m=$(median "${curls[@]}")
 echo "median: larkspool-save ${ours_m} s (download run $(median "${runs[@]}") s), own peak $(median "${owns[@]}") kB; curl ${curl_m} s; larkspool-save / curl: $(ratio "$ours_m" "$curl_m")"
 rm -rf "$work/ours" "$work/curl"
+mkdir -p "$work/ours"
 
 echo "2 GB file:"
-read -r _ ours_s _ _ run_s own_kb < <(save file2g.html "$work/ours")
-[ -n "${own_kb:-}" ] || exit 1
-echo "larkspool-save ${ours_s} s (download run ${run_s} s), own peak ${own_kb} kB, stored $(stored "$work/ours" file2g.bin) bytes"
-grep -i 'file2g\|larger\|not fetched' "$work/larkspool.out" "$work/larkspool.err" | head -n 5 || true
+# Beyond the download run's size limit the save ends with a problem and a
+# non-zero status: that is the finding, not a failure of the script.
+status=0
+/usr/bin/time -f "%e %M" -o "$work/big.time" "$build/src/larkspool-save" "${base}file2g.html" \
+  --folder "$work/ours" --no-subfolder --links all --pictures --quiet --skip-after 0 \
+  --file-time-limit 0 >"$work/big.out" 2>"$work/big.err" || status=$?
+read -r big_s _ < <(tail -n 1 "$work/big.time") # after "Command exited with ..."
+read -r _ run_s own_kb < <(own_split "$work/big.out") || true
+echo "larkspool-save ${big_s} s (download run ${run_s:-?} s), own peak ${own_kb:-?} kB, exit status ${status}, stored $(stored "$work/ours" file2g.bin) bytes"
+grep -ih 'file2g\|larger\|not fetched' "$work/big.out" "$work/big.err" | head -n 5 || true
