@@ -12,6 +12,7 @@ build=$(cd "$1" && pwd)
 work=$(mktemp -d "${2:-/tmp}/larkspool-large-XXXXXX")
 server=""
 trap '[ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM # so that the EXIT trap cleans up
 source "$(dirname "$0")/bench-lib.sh"
 
 site="$work/site"

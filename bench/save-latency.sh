@@ -17,6 +17,7 @@ work=$(mktemp -d /dev/shm/larkspool-latency-XXXXXX)
 site="$work/site"
 proxy=""
 trap '[ -z "$proxy" ] || kill "$proxy" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM # so that the EXIT trap cleans up
 server_bin="$build/demo/larkspool-demo-server"
 source "$(dirname "$0")/../tests/e2e/demo-server.sh"
 source "$(dirname "$0")/bench-lib.sh"
