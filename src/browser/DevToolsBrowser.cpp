@@ -146,12 +146,18 @@ private:
                 throw DispatchError(MemberOf(Name) + ": " + e.what());
             }
         };
-        call(CallInstalled);
+        // A context not known to hold the answerer gets it with the call,
+        // rather than a round trip to learn that it is missing.
+        if (FContext->Installed.load())
+            call(CallInstalled);
+        else
+            call(InstallingFunction());
         auto details = result.find("exceptionDetails");
         if (details != result.end() && ReadException(*details).Kind == "install") {
-            call(InstallingFunction()); // the first call in this context
+            call(InstallingFunction()); // the context has a new document
             details = result.find("exceptionDetails");
         }
+        FContext->Installed = true;
         if (details != result.end()) {
             const PageException e = ReadException(*details);
             throw PageFailure(e.Kind, e.Text, FClassName, Name);

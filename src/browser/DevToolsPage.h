@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -52,6 +53,8 @@ struct DevToolsContext {
     std::shared_ptr<DevToolsPage> Page;
     std::string SessionId, FrameId;
     std::int64_t ContextId = 0;
+    // The answerer was seen in this context: calls need not bring it along.
+    mutable std::atomic<bool> Installed{false};
 };
 using ContextPtr = std::shared_ptr<const DevToolsContext>;
 

@@ -10,6 +10,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace larkspool {
@@ -20,16 +22,113 @@ using nlohmann::json;
 
 class SnapshotObject;
 
-// One snapshot of one frame: the page's objects by index (0 is the window)
-// and the objects of ours handed out for them.
-struct SnapshotData {
-    json Objects;
+// One snapshot of one frame, as the page wrote it (answerer.js, snapshot),
+// with what finds an answer without building strings: the names by their
+// spelling and each object's calls by name and arguments.
+class SnapshotData {
+public:
+    // Nothing when Text is not a snapshot.
+    static std::shared_ptr<SnapshotData> Read(const std::string& Text) {
+        auto data = std::make_shared<SnapshotData>();
+        try {
+            data->FRoot = json::parse(Text);
+        } catch (const json::exception&) {
+            return nullptr;
+        }
+        return data->Index() ? data : nullptr;
+    }
+
+    std::size_t Size() const { return FObjects.size(); }
+    const std::string& ClassOf(std::size_t Index) const { return *FNames[FObjects[Index].Class]; }
+
+    // The answer kept for a read of object Index, or null.
+    const json* Read(std::size_t Index, std::string_view Name) const {
+        const auto name = FNameIds.find(Name);
+        if (name == FNameIds.end() || Index >= FObjects.size())
+            return nullptr;
+        const json& gets = *FObjects[Index].Gets;
+        for (std::size_t k = 0; k + 1 < gets.size(); k += 2)
+            if (gets[k].is_number_unsigned() && gets[k].get<std::size_t>() == name->second)
+                return &gets[k + 1];
+        return nullptr;
+    }
+
+    // The answer kept for a call of object Index with integer arguments, or null.
+    const json* Called(std::size_t Index, std::string_view Name,
+                       const std::vector<std::int64_t>& Args) const {
+        const auto name = FNameIds.find(Name);
+        if (name == FNameIds.end() || Index >= FObjects.size())
+            return nullptr;
+        const auto& calls = FObjects[Index].Calls;
+        const auto found = calls.find(CallKey{name->second, Args});
+        return found == calls.end() ? nullptr : found->second;
+    }
+
     SnapshotTaker Take;
     std::mutex Lock;
     std::vector<std::weak_ptr<SnapshotObject>> Handed;
     // Windows of other frames read through this snapshot, by the step that
     // reached them, so that each frame is asked for and taken once.
     std::map<std::string, Variant> Windows;
+
+private:
+    using CallKey = std::pair<std::size_t, std::vector<std::int64_t>>;
+    struct Entry {
+        std::size_t Class = 0;
+        const json* Gets = nullptr;
+        std::map<CallKey, const json*> Calls;
+    };
+
+    // Checks the form once, so that answering needs no checks of its own.
+    bool Index() {
+        const auto names = FRoot.find("names");
+        const auto objects = FRoot.find("objects");
+        if (!FRoot.is_object() || FRoot.value("v", 0) != 2 || names == FRoot.end() ||
+            !names->is_array() || objects == FRoot.end() || !objects->is_array() ||
+            objects->empty())
+            return false;
+        for (const json& name : *names) {
+            if (!name.is_string())
+                return false;
+            FNames.push_back(&name.get_ref<const std::string&>());
+            FNameIds.emplace(*FNames.back(), FNames.size() - 1);
+        }
+        const auto isName = [&](const json& Value) {
+            return Value.is_number_unsigned() && Value.get<std::size_t>() < FNames.size();
+        };
+        FObjects.reserve(objects->size());
+        for (const json& object : *objects) {
+            if (!object.is_array() || object.size() != 3 || !isName(object[0]) ||
+                !object[1].is_array() || object[1].size() % 2 != 0 || !object[2].is_array() ||
+                object[2].size() % 3 != 0)
+                return false;
+            Entry& entry = FObjects.emplace_back();
+            entry.Class = object[0].get<std::size_t>();
+            entry.Gets = &object[1];
+            for (std::size_t k = 0; k < object[1].size(); k += 2)
+                if (!isName(object[1][k]))
+                    return false;
+            const json& calls = object[2];
+            for (std::size_t k = 0; k < calls.size(); k += 3) {
+                if (!isName(calls[k]) || !calls[k + 1].is_array())
+                    return false;
+                CallKey key{calls[k].get<std::size_t>(), {}};
+                for (const json& arg : calls[k + 1]) {
+                    if (!arg.is_number_integer())
+                        return false;
+                    key.second.push_back(arg.get<std::int64_t>());
+                }
+                entry.Calls.emplace(std::move(key), &calls[k + 2]);
+            }
+        }
+        Handed.resize(FObjects.size());
+        return true;
+    }
+
+    json FRoot;
+    std::vector<const std::string*> FNames;
+    std::unordered_map<std::string_view, std::size_t> FNameIds;
+    std::vector<Entry> FObjects;
 };
 using DataPtr = std::shared_ptr<SnapshotData>;
 
@@ -44,18 +143,18 @@ struct Step {
     }
 };
 
-// The key of a call's arguments in the snapshot: its integers joined by
-// commas, as the page writes them; nothing for any other arguments.
-std::optional<std::string> ArgumentsKey(const std::vector<Variant>& Args) {
+// A call's arguments as the snapshot keeps them: integers only.
+std::optional<std::vector<std::int64_t>> IntegerArguments(const std::vector<Variant>& Args) {
     if (Args.empty())
         return std::nullopt;
-    std::string key;
+    std::vector<std::int64_t> integers;
+    integers.reserve(Args.size());
     for (const Variant& arg : Args) {
         if (arg.GetType() != Variant::Type::Integer)
             return std::nullopt;
-        key += (key.empty() ? "" : ",") + std::to_string(arg.ToInteger());
+        integers.push_back(arg.ToInteger());
     }
-    return key;
+    return integers;
 }
 
 Variant NumberOf(const json& Value) {
@@ -84,17 +183,17 @@ public:
 
     Variant Get(std::string_view Name) override {
         const DataPtr data = Data();
-        if (const json* answer = Find(data, "g", Name, ""))
-            return Answer(data, *answer, Name, Step{false, std::string(Name), {}}, "g:");
+        if (const json* answer = data ? data->Read(FIndex, Name) : nullptr)
+            return Answer(data, *answer, Name, nullptr);
         return Live()->Get(Name);
     }
 
     Variant Call(std::string_view Name, const std::vector<Variant>& Args) override {
         const DataPtr data = Data();
-        if (const std::optional<std::string> key = ArgumentsKey(Args))
-            if (const json* answer = Find(data, "k", Name, *key))
-                return Answer(data, *answer, Name, Step{true, std::string(Name), Args},
-                              "k:" + *key + ":");
+        if (data)
+            if (const auto integers = IntegerArguments(Args))
+                if (const json* answer = data->Called(FIndex, Name, *integers))
+                    return Answer(data, *answer, Name, &Args);
         return Live()->Call(Name, Args);
     }
 
@@ -140,59 +239,34 @@ private:
         const std::optional<std::string> text = FTake(FLive);
         if (!text)
             return nullptr;
-        auto data = std::make_shared<SnapshotData>();
-        try {
-            json parsed = json::parse(*text);
-            if (!parsed.is_object() || !parsed.contains("objects") ||
-                !parsed["objects"].is_array() || parsed["objects"].empty())
-                return nullptr;
-            data->Objects = std::move(parsed["objects"]);
-        } catch (const json::exception&) {
+        DataPtr data = SnapshotData::Read(*text);
+        if (!data)
             return nullptr;
-        }
         data->Take = FTake;
-        data->Handed.resize(data->Objects.size());
         data->Handed[0] = weak_from_this();
         return data;
     }
 
-    // The answer kept for a read (Kind "g") or a call (Kind "k") of this
-    // object, or null when the snapshot has none.
-    const json* Find(const DataPtr& Data, const char* Kind, std::string_view Name,
-                     const std::string& Key) const {
-        if (!Data || FIndex >= Data->Objects.size())
-            return nullptr;
-        const json& entry = Data->Objects[FIndex];
-        if (!entry.is_object())
-            return nullptr;
-        const auto members = entry.find(Kind);
-        if (members == entry.end() || !members->is_object())
-            return nullptr;
-        const auto member = members->find(std::string(Name));
-        if (member == members->end())
-            return nullptr;
-        if (Key.empty())
-            return &*member;
-        if (!member->is_object())
-            return nullptr;
-        const auto answer = member->find(Key);
-        return answer == member->end() ? nullptr : &*answer;
-    }
-
-    Variant Answer(const DataPtr& Data, const json& Value, std::string_view Name, Step How,
-                   const std::string& WindowKey) {
+    // The answer Value to the read of Name (Args null) or its call with Args.
+    Variant Answer(const DataPtr& Data, const json& Value, std::string_view Name,
+                   const std::vector<Variant>* Args) {
+        const auto how = [&] {
+            return Args ? Step{true, std::string(Name), *Args} : Step{false, std::string(Name), {}};
+        };
         if (Value.is_string())
-            return Variant(Value.get<std::string>());
+            return Variant(Value.get_ref<const std::string&>());
         if (Value.is_boolean())
             return Variant(Value.get<bool>());
         if (Value.is_number())
             return NumberOf(Value);
-        if (Value.is_null() || !Value.is_object())
+        if (Value.is_array()) // [N], object N
+            return Value.size() == 1 && Value[0].is_number_unsigned()
+                       ? Object(Data, Value[0].get<std::size_t>(), how)
+                       : Variant::Null();
+        if (!Value.is_object())
             return Variant::Null();
-        if (const auto index = Value.find("o"); index != Value.end() && index->is_number_unsigned())
-            return Object(Data, index->get<std::size_t>(), std::move(How));
         if (Value.contains("w"))
-            return OtherWindow(Data, WindowKey + std::string(Name), How);
+            return OtherWindow(Data, how());
         if (const auto text = Value.find("n"); text != Value.end() && text->is_string())
             return Variant(text->get<std::string>());
         if (const auto kind = Value.find("e"); kind != Value.end() && kind->is_string())
@@ -201,25 +275,24 @@ private:
     }
 
     // The object of the snapshot at Index, one of ours per page object.
-    Variant Object(const DataPtr& Data, std::size_t Index, Step How) {
-        if (Index >= Data->Objects.size())
+    Variant Object(const DataPtr& Data, std::size_t Index, const std::function<Step()>& How) {
+        if (Index >= Data->Size())
             return Variant::Null();
         std::lock_guard lock(Data->Lock);
         if (auto held = Data->Handed[Index].lock())
             return Variant(DispatchPtr(std::move(held)));
-        const json& entry = Data->Objects[Index];
-        const std::string className =
-            entry.is_object() ? entry.value("c", std::string("Object")) : "Object";
-        auto object = std::make_shared<SnapshotObject>(Data, Index, className, shared_from_this(),
-                                                       std::move(How));
+        auto object = std::make_shared<SnapshotObject>(Data, Index, Data->ClassOf(Index),
+                                                       shared_from_this(), How());
         Data->Handed[Index] = object;
         return Variant(DispatchPtr(std::move(object)));
     }
 
     // A window of another frame: asked of the page, then read from a
     // snapshot of its own frame.
-    Variant OtherWindow(const DataPtr& Data, const std::string& Key, const Step& How) {
-        const std::string key = std::to_string(FIndex) + ":" + Key;
+    Variant OtherWindow(const DataPtr& Data, const Step& How) {
+        std::string key = std::to_string(FIndex) + (How.IsCall ? ":k:" : ":g:") + How.Name;
+        for (const Variant& arg : How.Args)
+            key += "," + std::to_string(arg.ToInteger());
         {
             std::lock_guard lock(Data->Lock);
             if (const auto found = Data->Windows.find(key); found != Data->Windows.end())

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <map>
 
 using namespace larkspool;
@@ -72,6 +73,46 @@ MemoryPage LivePage() {
     return page;
 }
 
+// The text the page side writes for objects described as {"c": CLASS,
+// "g": {NAME: V}, "k": {NAME: {"I,J": V}}}, with {"o": N} for object N.
+std::string Written(const json& Objects) {
+    json names = json::array();
+    std::map<std::string, std::size_t> ids;
+    const auto name = [&](const std::string& Name) {
+        const auto [at, added] = ids.emplace(Name, names.size());
+        if (added)
+            names.push_back(Name);
+        return at->second;
+    };
+    const auto value = [](const json& V) {
+        return V.is_object() && V.contains("o") ? json::array({V["o"]}) : V;
+    };
+    json objects = json::array();
+    for (const json& object : Objects) {
+        json gets = json::array();
+        for (const auto& [n, v] : object["g"].items()) {
+            gets.push_back(name(n));
+            gets.push_back(value(v));
+        }
+        json calls = json::array();
+        for (const auto& [n, answers] : object["k"].items()) {
+            for (const auto& [key, v] : answers.items()) {
+                json args = json::array();
+                for (std::size_t at = 0; at < key.size();) {
+                    const std::size_t comma = std::min(key.find(',', at), key.size());
+                    args.push_back(std::stoll(key.substr(at, comma - at)));
+                    at = comma + 1;
+                }
+                calls.push_back(name(n));
+                calls.push_back(args);
+                calls.push_back(value(v));
+            }
+        }
+        objects.push_back({name(object["c"]), gets, calls});
+    }
+    return json{{"v", 2}, {"names", names}, {"objects", objects}, {"ms", 1.5}}.dump();
+}
+
 // The snapshot of the top window: object 0 the window, 1 its document, 2 the
 // links (read as Links and as links), 3 and 4 the links, 5 the location, 6
 // the frames.
@@ -110,14 +151,14 @@ json TopSnapshot() {
     objects.push_back({{"c", "FramesCollection"},
                        {"g", {{"Length", 2}}},
                        {"k", {{"Item", {{"0", {{"w", 1}}}, {"1", {{"w", 1}}}}}}}});
-    return {{"objects", objects}};
+    return objects;
 }
 
 json FrameSnapshot(const std::string& Title) {
     json objects = json::array();
     objects.push_back({{"c", "Window"}, {"g", {{"document", {{"o", 1}}}}}, {"k", json::object()}});
     objects.push_back({{"c", "HTMLDocument"}, {"g", {{"Title", Title}}}, {"k", json::object()}});
-    return {{"objects", objects}};
+    return objects;
 }
 
 class PageSnapshot : public ::testing::Test {
@@ -133,11 +174,11 @@ protected:
             if (counted == nullptr)
                 return std::optional<std::string>();
             if (counted == Live.get())
-                return std::optional<std::string>(TopSnapshot().dump());
+                return std::optional<std::string>(Written(TopSnapshot()));
             Variant inner(counted->Inner());
             try {
                 if (inner.Get("document").Get("Title").ToText() == "Left live")
-                    return std::optional<std::string>(FrameSnapshot("Left snapshot").dump());
+                    return std::optional<std::string>(Written(FrameSnapshot("Left snapshot")));
             } catch (const DispatchError&) {
             }
             return std::optional<std::string>();
@@ -259,9 +300,15 @@ TEST_F(PageSnapshot, RetakeReadsThePageAgain) {
 TEST(PageSnapshotTaking, APageSideWithoutSnapshotsLeavesEveryReadToThePage) {
     int calls = 0;
     const auto live = std::make_shared<Counted>(MakeMemoryWindow(LivePage()), calls);
+    // The objects of the page side before this form, and forms broken.
+    const std::string older = json{{"objects", TopSnapshot()}}.dump();
+    json outOfRange = json::parse(Written(TopSnapshot()));
+    outOfRange["objects"][0][0] = 99; // a class past the names
     for (const std::optional<std::string>& text :
          {std::optional<std::string>(), std::optional<std::string>("not json"),
-          std::optional<std::string>("{\"objects\": []}")}) {
+          std::optional<std::string>("{\"v\": 2, \"names\": [], \"objects\": []}"),
+          std::optional<std::string>(older), std::optional<std::string>(outOfRange.dump())}) {
+        SCOPED_TRACE(text.value_or("(none)"));
         calls = 0;
         const Variant w =
             SnapshotWindow(Variant(DispatchPtr(live)), [&](const DispatchPtr&) { return text; });
