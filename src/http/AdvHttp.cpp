@@ -36,7 +36,7 @@ struct TAdvHttp::Request {
     bool Failed = false;
     DWORD Error = 0;
     DWORD ReadCount = 0; // filled in by the layer when a read completes
-    std::vector<char> Buffer;
+    std::unique_ptr<char[]> Buffer; // not cleared: the layer fills what it reports
 };
 
 namespace {
@@ -490,7 +490,7 @@ void TAdvHttp::ReadHeaders(const std::shared_ptr<Request>& R) {
 void TAdvHttp::ReadData(const std::shared_ptr<Request>& R) {
     try {
         const DWORD block = R->BodyFd >= 0 ? kFileReadBlock : kReadBlock;
-        R->Buffer.resize(block);
+        R->Buffer.reset(new char[block]);
         // The body and headers belong to the component: only the current
         // request's worker touches them, under the lock Abort takes.
         bool current;
@@ -513,7 +513,7 @@ void TAdvHttp::ReadData(const std::shared_ptr<Request>& R) {
             }
             if (!handle || R->Aborted)
                 break;
-            const BOOL ok = InternetReadFile(handle, R->Buffer.data(), block, &R->ReadCount);
+            const BOOL ok = InternetReadFile(handle, R->Buffer.get(), block, &R->ReadCount);
             CheckResult(ok != 0);
             if (LastError == ERROR_IO_PENDING && !WaitForCompletion(*R))
                 break;
@@ -532,8 +532,8 @@ void TAdvHttp::ReadData(const std::shared_ptr<Request>& R) {
                 // Under the lock: once Abort returns, the caller may close
                 // the file, and no block of this request goes to it after.
                 if (R->BodyFd < 0) {
-                    ResponseStream.append(R->Buffer.data(), count);
-                } else if (!WriteAll(R->BodyFd, std::string_view(R->Buffer.data(), count))) {
+                    ResponseStream.append(R->Buffer.get(), count);
+                } else if (!WriteAll(R->BodyFd, std::string_view(R->Buffer.get(), count))) {
                     FFileError = errno != 0 ? errno : EIO;
                     break;
                 }
@@ -543,13 +543,13 @@ void TAdvHttp::ReadData(const std::shared_ptr<Request>& R) {
             CallEvent(OnDataAvailable, R);
         }
     } catch (...) {
-        R->Buffer = {};
+        R->Buffer.reset();
         CloseRequest(*R);
         if (RaiseExceptions)
             throw;
         return;
     }
-    R->Buffer = {};
+    R->Buffer.reset();
     if (R->BodyFd >= 0) {
         // Flushed here, off the main thread, before the completion is
         // reported; under the lock for the same reason as the writes.
