@@ -1,5 +1,7 @@
 #include "browser/DevToolsBrowser.h"
 
+#include <sys/resource.h>
+
 #include "browser/AnswererScript.h"
 #include "browser/DevToolsConnection.h"
 #include "browser/DevToolsPage.h"
@@ -436,6 +438,13 @@ bool DevToolsBrowser::IsOpen() const {
 
 pid_t DevToolsBrowser::ProcessId() const {
     return FConnection->ProcessId();
+}
+
+void DevToolsBrowser::LowerPriority() {
+    // The group holds the browser and every helper it forks (they inherit
+    // the value too); a failure only leaves the priority as it was.
+    if (IsOpen())
+        ::setpriority(PRIO_PGRP, static_cast<id_t>(ProcessId()), 19);
 }
 
 const std::string& DevToolsBrowser::ChromiumPath() const {

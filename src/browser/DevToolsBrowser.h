@@ -119,6 +119,10 @@ public:
 
     // The browser's process id (and process group id), kept after Close.
     pid_t ProcessId() const;
+    // From now on every process of the browser, and those it starts later,
+    // runs at the lowest priority: its own background work (which goes on for
+    // seconds after it starts) gives way to the caller's. Cannot be undone.
+    void LowerPriority();
     const std::string& ChromiumPath() const;
 
     // $LARKSPOOL_CHROMIUM when set, else /usr/lib/chromium/chromium.

@@ -18,6 +18,7 @@ public:
     }
     std::size_t DownloadsCompleted() const override { return FBrowser.DownloadsCompleted(); }
     void Close() override { FBrowser.Close(); }
+    void LowerPriority() override { FBrowser.LowerPriority(); }
 
 private:
     DevToolsBrowser FBrowser;

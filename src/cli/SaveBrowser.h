@@ -31,6 +31,8 @@ public:
     virtual std::size_t DownloadsCompleted() const = 0;
     // Ends the browser; idempotent, and safe from any thread.
     virtual void Close() = 0;
+    // The browser's own work gives way to the save's from now on.
+    virtual void LowerPriority() {}
 };
 
 // Starts the browser for one save; raises when it cannot.

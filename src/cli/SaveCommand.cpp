@@ -201,6 +201,10 @@ int SaveCommand::Save(Clock::time_point BrowserStart) {
     if (!list->LogProblem().empty()) // the save goes on without it
         Error(list->LogProblem());
     const double browserSeconds = Seconds(Clock::now() - BrowserStart);
+    // The page is read; what the browser still does on its own after its
+    // start (seconds of it, on every core it gets) would otherwise slow the
+    // download run, which needs it only at the end.
+    FBrowser->LowerPriority();
 
     TerminalView view(FOptions.Quiet, FOut, FErr);
     DownloadRun run(*list, window, view, &view);
