@@ -28,6 +28,7 @@ struct TAdvHttp::Request {
     std::atomic<bool> Aborted{false};
     int AuthAttempts = 0;
     int BodyFd = -1; // where the body goes, when not to ResponseStream
+    std::int64_t BodyLimit = 0;
 
     std::mutex M;
     std::condition_variable CV;
@@ -35,7 +36,7 @@ struct TAdvHttp::Request {
     bool Completed = false; // the awaited completion arrived
     bool Failed = false;
     DWORD Error = 0;
-    DWORD ReadCount = 0; // filled in by the layer when a read completes
+    DWORD ReadCount = 0;            // filled in by the layer when a read completes
     std::unique_ptr<char[]> Buffer; // not cleared: the layer fills what it reports
 };
 
@@ -255,6 +256,7 @@ bool TAdvHttp::Execute(bool Synchronous) {
     auto r = std::make_shared<Request>();
     r->Synchronous = Synchronous;
     r->BodyFd = FResponseFd;
+    r->BodyLimit = FResponseLimit;
     try {
         r->Connect =
             InternetConnectA(FInternet, FHostName.c_str(), static_cast<INTERNET_PORT>(FPort),
@@ -533,6 +535,10 @@ void TAdvHttp::ReadData(const std::shared_ptr<Request>& R) {
                 // the file, and no block of this request goes to it after.
                 if (R->BodyFd < 0) {
                     ResponseStream.append(R->Buffer.get(), count);
+                } else if (R->BodyLimit > 0 && TotalBytesRead + count > R->BodyLimit) {
+                    // A small compressed answer may decode to far more.
+                    FFileError = EFBIG;
+                    break;
                 } else if (!WriteAll(R->BodyFd, std::string_view(R->Buffer.get(), count))) {
                     FFileError = errno != 0 ? errno : EIO;
                     break;

@@ -190,7 +190,12 @@ public:
     // Where the next bodies go: with a descriptor (kept open by the caller),
     // each block is written to it as it arrives and flushed to disk at the
     // end, instead of being held in ResponseStream. -1: in memory again.
-    void SetResponseFile(int Fd) { FResponseFd = Fd; }
+    // With Limit above zero, a body that grows past Limit bytes (as written,
+    // after decoding) ends the request early with FileError() EFBIG.
+    void SetResponseFile(int Fd, std::int64_t Limit = 0) {
+        FResponseFd = Fd;
+        FResponseLimit = Limit;
+    }
     // The system's error number when writing or flushing the body failed
     // (the request then ends early); 0 otherwise.
     int FileError() const { return FFileError; }
@@ -244,6 +249,7 @@ private:
     HINTERNET FInternet = nullptr;
     TAdvHttp* FSessionOwner = nullptr;
     int FResponseFd = -1;
+    std::int64_t FResponseLimit = 0;
     std::atomic<int> FFileError{0};
     DWORD FAsyncFlag = 0;
     const bool FDeliverOnMainThread;

@@ -13,6 +13,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -214,7 +215,7 @@ Fetch* DownloadRun::StartFetch(ItemKey Key, const std::string& URL) {
     fetch->Serial = ++FRequestSerial;
     fetch->CredentialsSeen = FCredentials;
     try {
-        FSlots.Start(*fetch, OutputFolder);
+        FSlots.Start(*fetch, OutputFolder, MaxFileBytes);
     } catch (const std::exception& e) {
         fetch->Done = true;
         fetch->NotFetched = e.what();
@@ -571,6 +572,10 @@ void DownloadRun::Abort() {
     CloseWindow();
 }
 
+std::string DownloadRun::LargerThanLimit() const {
+    return "larger than " + std::to_string(MaxFileBytes) + " bytes";
+}
+
 void DownloadRun::FetchProgress(Fetch& F, TAdvHttp& Http) {
     const std::int64_t bytes = Http.BytesReceived;
     FTotalReceived += bytes;
@@ -583,7 +588,7 @@ void DownloadRun::FetchProgress(Fetch& F, TAdvHttp& Http) {
     std::string reason;
     // A compressed body may grow far more on the disk than on the wire.
     if (std::max<std::int64_t>(F.Received, Http.TotalBytesRead) > MaxFileBytes)
-        reason = "larger than " + std::to_string(MaxFileBytes) + " bytes";
+        reason = LargerThanLimit();
     else if (MaxFileTime.count() > 0 && F.LastHeard - F.Started > MaxFileTime)
         reason = "not finished after " + std::to_string(MaxFileTime.count()) + " s";
     if (!reason.empty()) {
@@ -617,6 +622,11 @@ void DownloadRun::FetchRedirect(Fetch& F, TAdvHttp& Http) {
 }
 
 void DownloadRun::FetchComplete(Fetch& F, TAdvHttp& Http) {
+    if (Http.FileError() == EFBIG) {
+        FSlots.Finished(F);
+        GiveUp(F, LargerThanLimit());
+        return;
+    }
     F.Failure = FailureOf(Http);
     F.Headers = Http.ResponseHeaders;
     if (const int error = Http.FileError())

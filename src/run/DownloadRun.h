@@ -135,6 +135,7 @@ private:
     void FetchNeedAuth(Fetch& F, TAdvHttp& Http);
     void FetchError(Fetch& F, TAdvHttp& Http);
     void GiveUp(Fetch& F, const std::string& Reason);
+    std::string LargerThanLimit() const;
     void RequestFailed(const std::string& Reason);
     void PostSkip();
     void tmrSkipTimer();

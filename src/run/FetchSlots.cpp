@@ -51,7 +51,7 @@ void FetchSlots::Deliver(std::size_t Index, const Event& Handler) {
         Handler(*slot.Job, *slot.Http);
 }
 
-void FetchSlots::Start(Fetch& F, const std::string& Folder) {
+void FetchSlots::Start(Fetch& F, const std::string& Folder, std::int64_t Limit) {
     const std::size_t index = FreeSlot();
     Slot& slot = *FSlots[index];
     TAdvHttp& http = *slot.Http;
@@ -59,7 +59,7 @@ void FetchSlots::Start(Fetch& F, const std::string& Folder) {
     // too long); nothing is sent then.
     http.SetURL(F.URL);
     F.Body.Open(Folder, Folder);
-    http.SetResponseFile(F.Body.Fd());
+    http.SetResponseFile(F.Body.Fd(), Limit);
     F.Started = F.LastHeard = Fetch::Clock::now();
     F.Slot = static_cast<int>(index);
     slot.Job = &F;

@@ -69,7 +69,8 @@ public:
     // Starts F's request on a free component, its body going to a temporary
     // file in Folder. Throws when the address is refused or the file cannot
     // be made; F is then not in flight.
-    void Start(Fetch& F, const std::string& Folder);
+    // A body that grows past Limit bytes ends the request (FileError EFBIG).
+    void Start(Fetch& F, const std::string& Folder, std::int64_t Limit);
     // Ends F's request, if in flight, without any further event of it.
     void Release(Fetch& F);
     // The answer is in: the component is free again (no more events come).

@@ -283,6 +283,22 @@ TEST_F(DownloadRunTest, AFileWithoutEndIsGivenUpPastTheLimit) {
     }
 }
 
+// The limit holds for what a compressed body becomes on the disk, not only
+// for what it costs on the wire.
+TEST_F(DownloadRunTest, ACompressedBodyIsMeasuredDecoded) {
+    Prepare = [](DownloadRun& Run) {
+        Run.SkipFailedRequests = true;
+        Run.MaxFileBytes = 1 << 20;
+    };
+    Save({"/bomb", "/b.php"});
+    EXPECT_EQ(List->Pages()[1].State, stSkipped);
+    EXPECT_EQ(List->Pages()[2].State, stRelinked);
+    ASSERT_EQ(Seen.Problems.size(), 1u);
+    EXPECT_EQ(Seen.Problems[0], Web.Url("/bomb") + ": not fetched: larger than 1048576 bytes");
+    EXPECT_LT(Received, 1 << 20); // it came compressed
+    EXPECT_EQ(Leftovers(), 0);
+}
+
 // A server that trickles a byte now and then is never silent long enough for
 // the countdown; the time limit ends the file, and the run goes on.
 TEST_F(DownloadRunTest, AFileThatTricklesIsGivenUpAfterTheTimeLimit) {

@@ -155,6 +155,10 @@ inline void Routes(httplib::Server& s) {
         });
     });
     SiteRoutes(s);
+    // 8 MiB of text, a few KB once compressed.
+    s.Get("/bomb", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(8 << 20, 'a'), "text/plain");
+    });
     // A first block, 1.2 s of silence, then the rest.
     s.Get("/drip", [](const httplib::Request&, httplib::Response& res) {
         res.set_chunked_content_provider(
