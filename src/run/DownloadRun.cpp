@@ -129,10 +129,7 @@ void DownloadRun::BeginItem() {
     if (FList.FindPreviousDownload()) {
         DropFetch(key);
         // Posted, so that a long series of taken-over items does not nest.
-        const std::uint64_t generation = ++FGeneration;
-        QMetaObject::invokeMethod(
-            this, [this, generation] { Guarded([this, generation] { TakeOver(generation); }); },
-            Qt::QueuedConnection);
+        PostForCurrentItem(&DownloadRun::TakeOver);
         FetchAhead();
         return;
     }
@@ -157,10 +154,7 @@ void DownloadRun::BeginItem() {
     }
     if (fetch->Done) {
         // Posted, so that a long series of items fetched ahead does not nest.
-        const std::uint64_t generation = ++FGeneration;
-        QMetaObject::invokeMethod(
-            this, [this, generation] { Guarded([this, generation] { ReachedDone(generation); }); },
-            Qt::QueuedConnection);
+        PostForCurrentItem(&DownloadRun::ReachedDone);
         FetchAhead();
         return;
     }
@@ -172,10 +166,22 @@ void DownloadRun::BeginItem() {
 }
 
 // The item the run just reached was fetched ahead and is complete.
-void DownloadRun::ReachedDone(std::uint64_t Generation) {
-    if (FClosed || Generation != FGeneration || !FHead || FPromptOpen)
-        return;
-    TakeAnswer();
+void DownloadRun::ReachedDone() {
+    if (FHead && !FPromptOpen)
+        TakeAnswer();
+}
+
+// Step runs from the event loop, unless the run has closed or moved on to
+// another item (or was told to drop what it posted) by then.
+void DownloadRun::PostForCurrentItem(void (DownloadRun::*Step)()) {
+    const std::uint64_t generation = ++FGeneration;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, Step] {
+            if (!FClosed && generation == FGeneration)
+                Guarded([this, Step] { (this->*Step)(); });
+        },
+        Qt::QueuedConnection);
 }
 
 // The current item's answer is in: it is stored, or, when it is an error
@@ -195,10 +201,6 @@ void DownloadRun::TakeAnswer() {
     NextItem();
 }
 
-int DownloadRun::PerHost() const {
-    return Connections;
-}
-
 // Browsers keep a few servers busy at once; one at a time stays one.
 int DownloadRun::TotalInFlight() const {
     return Connections == 1 ? 1 : std::min(4 * Connections, 32);
@@ -212,7 +214,6 @@ Fetch* DownloadRun::StartFetch(ItemKey Key, const std::string& URL) {
     fetch->Index = Key.second;
     fetch->URL = URL;
     fetch->Host = ServerOf(URL);
-    fetch->Serial = ++FRequestSerial;
     fetch->CredentialsSeen = FCredentials;
     try {
         FSlots.Start(*fetch, OutputFolder, MaxFileBytes);
@@ -231,7 +232,7 @@ Fetch* DownloadRun::StartFetch(ItemKey Key, const std::string& URL) {
 void DownloadRun::FetchAhead() {
     if (Connections <= 1 || FClosed || FFinishing || FPromptOpen)
         return;
-    const int perHost = PerHost(), total = TotalInFlight();
+    const int perHost = Connections, total = TotalInFlight();
     // How far ahead the run looks: what is fetched ahead waits on the disk
     // until the run gets there.
     const std::size_t horizon = static_cast<std::size_t>(16 * Connections);
@@ -361,9 +362,7 @@ void DownloadRun::RequestFailed(const std::string& Reason) {
         Qt::QueuedConnection);
 }
 
-void DownloadRun::TakeOver(std::uint64_t Generation) {
-    if (FClosed || Generation != FGeneration)
-        return;
+void DownloadRun::TakeOver() {
     ProcessItem(nullptr);
     NextItem();
 }

@@ -103,7 +103,7 @@ private:
     void StartRun();
     void NextItem();
     void BeginItem();
-    void TakeOver(std::uint64_t Generation);
+    void TakeOver();
     void ArmAutoSkip();
     void NotFetched(const std::string& URL, const std::string& Reason);
     void Guarded(const std::function<void()>& Step) noexcept;
@@ -119,13 +119,13 @@ private:
     static long Percent(int Position, int Max);
 
     // Fetching.
-    int PerHost() const;
     int TotalInFlight() const;
     Fetch* StartFetch(ItemKey Key, const std::string& URL);
     void FetchAhead();
     void DropFetch(ItemKey Key);
     void DropAllFetches();
-    void ReachedDone(std::uint64_t Generation);
+    void ReachedDone();
+    void PostForCurrentItem(void (DownloadRun::*Step)());
     void TakeAnswer();
     void Resume();
 

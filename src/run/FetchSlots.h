@@ -33,7 +33,6 @@ struct Fetch {
     std::size_t Index = 0;
     std::string URL;
     std::string Host; // what the per-server count goes by
-    std::uint64_t Serial = 0;
 
     int Slot = -1;                      // the component, while the request is in flight
     bool Done = false;                  // over: answered, failed, refused or given up
