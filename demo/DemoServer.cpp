@@ -1,5 +1,7 @@
 // Serves the demo site on 127.0.0.1: the files of a folder, a page behind a
-// password (user "demo", password "demo") and a moved page that redirects.
+// password (user "demo", password "demo"), a members' area behind a login
+// form and its session cookie (LoginRoutes.h) and a moved page that
+// redirects.
 // In its pages, "@OTHER_SITE@" stands for this server under its other name
 // (http://localhost:PORT when asked as 127.0.0.1, and back), so that they can
 // hold a frame of another site; "@OTHER_HOST@" is that name without the
@@ -19,6 +21,7 @@
 // does it, being built with zlib and brotli. Files are read whole into
 // memory to be served, so this is no server for very large files.
 #include "HostileRoutes.h"
+#include "LoginRoutes.h"
 
 #include <httplib.h>
 
@@ -65,6 +68,8 @@ void Configure(httplib::Server& Server, const std::string& Stalled, const Hostil
                 res.set_content("<html><body>A password is needed.</body></html>", "text/html");
                 return httplib::Server::HandlerResponse::Handled;
             }
+            if (ServeMembers(req, res))
+                return httplib::Server::HandlerResponse::Handled;
             if (req.path == "/old-notes.html") {
                 res.set_redirect("/notes.html", 301);
                 return httplib::Server::HandlerResponse::Handled;
@@ -72,6 +77,7 @@ void Configure(httplib::Server& Server, const std::string& Stalled, const Hostil
             return ServeHostile(Site, req, res) ? httplib::Server::HandlerResponse::Handled
                                                 : httplib::Server::HandlerResponse::Unhandled;
         });
+    AddMemberRoutes(Server);
     Server.set_file_extension_and_mimetype_mapping("svg", "image/svg+xml");
     Server.set_file_extension_and_mimetype_mapping("zip", "application/zip");
 }

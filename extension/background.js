@@ -55,6 +55,20 @@ function sameJson(a, b) {
         keys.every((k) => Object.hasOwn(b, k) && sameJson(a[k], b[k]));
 }
 
+// Whether a request to one of hosts would carry the cookie, as far as its
+// domain goes (the program checks path and Secure per request).
+function cookieFitsHosts(cookie, hosts) {
+    const domain = cookie.domain.replace(/^\./, '').toLowerCase();
+    if (hosts.has(domain))
+        return true;
+    if (cookie.hostOnly)
+        return false;
+    for (const host of hosts)
+        if (host.endsWith('.' + domain))
+            return true;
+    return false;
+}
+
 // Session id -> Session, one per click; the id names the page's port so
 // that saves in several tabs (or twice in one) never mix.
 const sessions = new Map();
@@ -220,6 +234,9 @@ class Session {
                 port.postMessage({type: 'release', handles});
             break;
         }
+        case 'cookies':
+            this.handOverCookies(message);
+            break;
         case 'started':
             // Until this the program would ask before its window closes.
             this.host.postMessage({type: 'releaseApp'});
@@ -231,6 +248,26 @@ class Session {
         default:
             break;
         }
+    }
+
+    // The cookies the browser would send to the hosts the program names (the
+    // hosts of the save's list), from the clicked tab's cookie store, HttpOnly
+    // ones too. The program keeps them for this save only; nothing is ever
+    // written back.
+    async handOverCookies(message) {
+        const reply = {type: 'reply', id: message.id};
+        try {
+            const hosts = new Set((Array.isArray(message.hosts) ? message.hosts : [])
+                .filter((h) => typeof h === 'string').map((h) => h.toLowerCase()));
+            const stores = await chrome.cookies.getAllCookieStores();
+            const store = stores.find((s) => s.tabIds.includes(this.tabId));
+            const all = await chrome.cookies.getAll(store ? {storeId: store.id} : {});
+            reply.cookies = all.filter((cookie) => cookieFitsHosts(cookie, hosts));
+        } catch (e) {
+            reply.error = {kind: 'other', text: e.message};
+        }
+        if (!this.ended)
+            this.host.postMessage(reply);
     }
 
     async injectAnswerer() {

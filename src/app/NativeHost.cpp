@@ -43,6 +43,15 @@ void NativeHost::Open() {
         });
     };
     FConnection = ExtensionConnection::Open(FIn, FOut, std::move(events));
+    // The browser's cookies go with the save's requests, as the platform's
+    // HTTP layer shared them with the browser.
+    BrowserCookies = [connection = std::weak_ptr(FConnection)](
+                         const std::vector<std::string>& Hosts) -> std::vector<BrowserCookie> {
+        const auto open = connection.lock();
+        if (!open)
+            return {};
+        return open->Cookies(Hosts);
+    };
     FHelloTimer.start(HelloLimit);
 }
 

@@ -1,5 +1,7 @@
 #include "browser/DevToolsBrowser.h"
 
+#include "browser/CookieJson.h"
+
 #include <sys/resource.h>
 
 #include "browser/AnswererScript.h"
@@ -369,6 +371,20 @@ DevToolsBrowser::DevToolsBrowser(Options Settings) : FOptions(std::move(Settings
 json DevToolsBrowser::Command(const std::string& Method, const json& Params,
                               const std::string& SessionId) {
     return FConnection->Command(Method, Params.is_null() ? json::object() : Params, SessionId);
+}
+
+void DevToolsBrowser::SetCookies(const std::vector<BrowserCookie>& Cookies) {
+    json params = json::array();
+    for (const BrowserCookie& cookie : Cookies)
+        if (IsUsableCookie(cookie))
+            params.push_back(CookieParam(cookie));
+    if (!params.empty())
+        FConnection->Command("Storage.setCookies", {{"cookies", std::move(params)}}, {});
+}
+
+std::vector<BrowserCookie> DevToolsBrowser::Cookies() {
+    return CookiesFromJson(
+        FConnection->Command("Storage.getCookies", json::object(), {}).value("cookies", json()));
 }
 
 std::uint64_t DevToolsBrowser::CommandsSent() const {

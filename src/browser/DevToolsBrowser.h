@@ -31,6 +31,8 @@
 
 #include "browser/Variant.h"
 
+#include "tools/Cookies.h"
+
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -91,6 +93,12 @@ public:
     // attached to a target; for tests that drive the browser itself.
     nlohmann::json Command(const std::string& Method, const nlohmann::json& Params = {},
                            const std::string& SessionId = {});
+
+    // Cookies for the browser's store, as if sites had set them; pages
+    // opened afterwards (and their frames and pictures) get them.
+    void SetCookies(const std::vector<BrowserCookie>& Cookies);
+    // Every cookie in the browser's store, HttpOnly ones too.
+    std::vector<BrowserCookie> Cookies();
 
     // How many commands went to the browser and were answered so far: the
     // round trips, for tests and benchmarks of the reading.

@@ -1,5 +1,6 @@
 #include "browser/ExtensionConnection.h"
 
+#include "browser/CookieJson.h"
 #include "browser/ExtensionProtocol.h"
 #include "browser/LivePageObject.h"
 #include "browser/NativeMessaging.h"
@@ -112,34 +113,11 @@ Variant ExtensionConnection::Call(const std::string& Op, std::int64_t Handle,
                                     ": an object of another page cannot be passed to it");
             return object->Handle();
         }));
-    std::int64_t id;
-    {
-        std::lock_guard lock(FLock);
-        id = FNextId++;
-        FWaiting.insert(id);
-    }
-    try {
-        Send(CallMessage({id, Op, Handle, std::string(Name), std::move(args)}));
-    } catch (const DispatchError& e) {
-        std::lock_guard lock(FLock);
-        FWaiting.erase(id);
-        throw DispatchError(MemberOf(ClassName, Name) + ": " + e.what());
-    }
     json reply;
-    {
-        std::unique_lock lock(FLock);
-        const bool answered =
-            FReplied.wait_for(lock, CallTimeout, [&] { return FReplies.count(id) != 0 || FEnded; });
-        FWaiting.erase(id);
-        if (const auto found = FReplies.find(id); found != FReplies.end()) {
-            reply = std::move(found->second);
-            FReplies.erase(found);
-        } else if (FEnded) {
-            throw DispatchError(MemberOf(ClassName, Name) + ": " + FEndReason);
-        } else if (!answered) {
-            throw DispatchError(MemberOf(ClassName, Name) + ": the browser did not answer within " +
-                                std::to_string(CallTimeout.count() / 1000) + " s");
-        }
+    try {
+        reply = Ask(CallMessage({0, Op, Handle, std::string(Name), std::move(args)}), CallTimeout);
+    } catch (const DispatchError& e) {
+        throw DispatchError(MemberOf(ClassName, Name) + ": " + e.what());
     }
     const std::optional<CallReply> answer = ReadReply(reply);
     if (!answer)
@@ -147,6 +125,44 @@ Variant ExtensionConnection::Call(const std::string& Op, std::int64_t Handle,
     if (answer->Error)
         throw PageFailure(answer->Error->Kind, answer->Error->Text, ClassName, Name);
     return FromValue(answer->Value);
+}
+
+json ExtensionConnection::Ask(json Message, std::chrono::milliseconds Timeout) {
+    std::int64_t id;
+    {
+        std::lock_guard lock(FLock);
+        id = FNextId++;
+        FWaiting.insert(id);
+    }
+    Message["id"] = id;
+    try {
+        Send(Message);
+    } catch (const DispatchError&) {
+        std::lock_guard lock(FLock);
+        FWaiting.erase(id);
+        throw;
+    }
+    std::unique_lock lock(FLock);
+    FReplied.wait_for(lock, Timeout, [&] { return FReplies.count(id) != 0 || FEnded; });
+    FWaiting.erase(id);
+    if (const auto found = FReplies.find(id); found != FReplies.end()) {
+        json reply = std::move(found->second);
+        FReplies.erase(found);
+        return reply;
+    }
+    if (FEnded)
+        throw DispatchError(FEndReason);
+    throw DispatchError("the browser did not answer within " +
+                        std::to_string(Timeout.count() / 1000) + " s");
+}
+
+std::vector<BrowserCookie> ExtensionConnection::Cookies(const std::vector<std::string>& Hosts) {
+    const json reply = Ask({{"type", "cookies"}, {"hosts", Hosts}}, CookiesTimeout);
+    if (const json error = reply.value("error", json()); !error.is_null())
+        throw DispatchError("the browser did not hand over its cookies: " +
+                            (error.is_object() ? error.value("text", std::string("no reason given"))
+                                               : std::string("no reason given")));
+    return CookiesFromJson(reply.value("cookies", json()));
 }
 
 Variant ExtensionConnection::FromValue(const json& Value) {

@@ -13,6 +13,7 @@
 
 #include "browser/Variant.h"
 #include "platform/Descriptors.h"
+#include "tools/Cookies.h"
 
 #include <nlohmann/json.hpp>
 
@@ -58,6 +59,10 @@ public:
                  std::string_view Name, const std::vector<Variant>& Args);
     void Release(std::int64_t Handle);
 
+    // The browser's cookies for Hosts (the tab's cookie store), HttpOnly ones
+    // too; raises a DispatchError when the extension cannot say.
+    std::vector<BrowserCookie> Cookies(const std::vector<std::string>& Hosts);
+
     // An object of the page as the extension describes it ({"type": "object",
     // "handle", "class"}) or any other value.
     Variant FromValue(const nlohmann::json& Value);
@@ -68,11 +73,16 @@ public:
 
     // How long a call waits for its reply.
     std::chrono::milliseconds CallTimeout{60000};
+    // How long the question for cookies waits: the save goes on without.
+    std::chrono::milliseconds CookiesTimeout{10000};
 
 private:
     ExtensionConnection(int In, int Out, Handlers Events);
     void ReadLoop();
     void End(const std::string& Reason);
+    // Sends Message with a new "id" and returns the reply with that id; a
+    // DispatchError when the connection ends or no reply comes in time.
+    nlohmann::json Ask(nlohmann::json Message, std::chrono::milliseconds Timeout);
 
     const int FIn, FOut;
     Handlers FEvents;

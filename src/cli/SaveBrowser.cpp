@@ -19,6 +19,12 @@ public:
     std::size_t DownloadsCompleted() const override { return FBrowser.DownloadsCompleted(); }
     void Close() override { FBrowser.Close(); }
     void LowerPriority() override { FBrowser.LowerPriority(); }
+    void AddCookies(const std::vector<BrowserCookie>& Cookies) override {
+        FBrowser.SetCookies(Cookies);
+    }
+    std::vector<BrowserCookie> Cookies(const std::vector<std::string>& Hosts) override {
+        return CookiesForHosts(FBrowser.Cookies(), Hosts);
+    }
 
 private:
     DevToolsBrowser FBrowser;

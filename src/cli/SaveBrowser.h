@@ -5,12 +5,14 @@
 // tests serve in-memory windows.
 
 #include "browser/Variant.h"
+#include "tools/Cookies.h"
 
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace larkspool {
 
@@ -33,6 +35,13 @@ public:
     virtual void Close() = 0;
     // The browser's own work gives way to the save's from now on.
     virtual void LowerPriority() {}
+    // Cookies the browser sends from the start (before Open): a cookies
+    // file's. Raises when the browser refuses them.
+    virtual void AddCookies(const std::vector<BrowserCookie>& /*Cookies*/) {}
+    // The browser's cookies that fit any of Hosts (those the page set too).
+    virtual std::vector<BrowserCookie> Cookies(const std::vector<std::string>& /*Hosts*/) {
+        return {};
+    }
 };
 
 // Starts the browser for one save; raises when it cannot.

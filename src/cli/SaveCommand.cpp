@@ -10,12 +10,14 @@
 #include "run/DownloadRun.h"
 #include "run/HandToBrowser.h"
 #include "run/SavePreparation.h"
+#include "tools/Cookies.h"
 #include "tools/ProcessValues.h"
 #include "tools/Settings.h"
 
 #include <QCoreApplication>
 
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -80,6 +82,15 @@ int SaveCommand::Run() {
             !problem.empty()) {
             Error(problem);
             return kExitFolder;
+        }
+
+    // A cookies file that cannot be read starts no browser either.
+    if (!FOptions.CookiesFile.empty())
+        try {
+            FStartCookies = ReadCookiesFile(FOptions.CookiesFile, std::time(nullptr));
+        } catch (const CookieFileError& e) {
+            Error(e.what());
+            return kExitBadArguments;
         }
 
     // Ctrl-C, SIGTERM, SIGHUP: in the browser, close it and end; in the
@@ -158,6 +169,7 @@ int SaveCommand::Save(Clock::time_point BrowserStart) {
     Variant window;
     PageLinks page;
     try {
+        FBrowser->AddCookies(FStartCookies);
         window = ChosenWindow(FBrowser->Open(FOptions.URL), FOptions.Frame);
         page = CollectPageLinks(window);
     } catch (const std::exception& e) {
@@ -211,6 +223,10 @@ int SaveCommand::Save(Clock::time_point BrowserStart) {
     // Nobody is there to press Skip.
     run.SkipFailedRequests = true;
     run.MaxFileTime = std::chrono::seconds(FOptions.FileTimeLimit);
+    // The requests carry the browser's cookies: the file's and those the
+    // page set while it loaded.
+    run.SetCookieSource(
+        [this](const std::vector<std::string>& Hosts) { return FBrowser->Cookies(Hosts); });
     const StoredFiles stored(*list, OutputFolder);
     Enter(Step::Run, &run, &view);
     const auto runStart = Clock::now();

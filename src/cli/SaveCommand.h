@@ -66,6 +66,7 @@ private:
     std::FILE* const FOut;
     std::FILE* const FErr;
     std::unique_ptr<SaveBrowser> FBrowser;
+    std::vector<BrowserCookie> FStartCookies; // from the cookies file
     InterruptWatch* FWatch = nullptr;
     // Changed under the watch's lock.
     Step FStep = Step::Browser;

@@ -127,6 +127,12 @@ int ParseSaveOptions(int argc, char** argv, SaveOptions& Options) {
                    "Proxy user name." + DefaultNote(Quoted(s.UserP), {"UserP"}));
     app.add_option("--proxy-password", s.PassP,
                    "Proxy password." + DefaultNote(secret(s.PassP), {"PassP"}));
+    app.add_option("--cookies", Options.CookiesFile,
+                   "Cookies to start with, from a file in the Netscape cookies.txt format (as "
+                   "curl -c and wget --save-cookies write it): the page is opened with them and "
+                   "every request of the save carries those that fit, with the cookies the "
+                   "pages set. Nothing is written back to the file.")
+        ->check(CLI::ExistingFile);
     app.add_option("--links", links,
                    "Which linked pages to save: selected (those whose text occurs in "
                    "--selection), all, none, or matching (address matches --match)." +

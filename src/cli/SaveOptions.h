@@ -21,6 +21,7 @@ struct SaveOptions {
     bool Quiet = false;
     int Frame = -1;          // >= 0: the page is read as if clicked inside this frame
     int FileTimeLimit = 600; // seconds one file may take; 0: no limit
+    std::string CookiesFile; // cookies.txt the browser starts with; empty: none
 };
 
 // Parses the arguments into Options and into the process-wide Settings

@@ -15,6 +15,7 @@
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <utility>
 
 namespace larkspool {
 
@@ -212,10 +213,23 @@ void TAdvHttp::OpenInternet() {
                                   FProxy.empty() ? nullptr : FProxy.c_str(), nullptr, FAsyncFlag);
         CheckResult(FInternet != nullptr);
         InternetSetStatusCallback(FInternet, &TAdvHttp::StatusCallback);
+        if (!FPendingCookies.empty())
+            InternetAddCookies(FInternet, std::exchange(FPendingCookies, {}));
     } catch (...) {
         if (RaiseExceptions)
             throw;
     }
+}
+
+void TAdvHttp::AddCookies(const std::vector<std::string>& Lines) {
+    if (FSessionOwner) {
+        FSessionOwner->AddCookies(Lines);
+        return;
+    }
+    if (FInternet)
+        InternetAddCookies(FInternet, Lines);
+    else
+        FPendingCookies.insert(FPendingCookies.end(), Lines.begin(), Lines.end());
 }
 
 void TAdvHttp::CloseInternet() {

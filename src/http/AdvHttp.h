@@ -187,6 +187,11 @@ public:
     // Set before the first request.
     void ShareSessionOf(TAdvHttp& Owner) { FSessionOwner = &Owner; }
 
+    // The browser's cookies (cookies.txt lines) for the session's jar: sent
+    // with the requests that follow (unless ifNoCookies), together with those
+    // the answers set. Kept until the session opens when it is not open yet.
+    void AddCookies(const std::vector<std::string>& Lines);
+
     // Where the next bodies go: with a descriptor (kept open by the caller),
     // each block is written to it as it arrives and flushed to disk at the
     // end, instead of being held in ResponseStream. -1: in memory again.
@@ -248,6 +253,7 @@ private:
 
     HINTERNET FInternet = nullptr;
     TAdvHttp* FSessionOwner = nullptr;
+    std::vector<std::string> FPendingCookies; // for the session once it opens
     int FResponseFd = -1;
     std::int64_t FResponseLimit = 0;
     std::atomic<int> FFileError{0};

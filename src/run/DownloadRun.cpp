@@ -94,6 +94,11 @@ void DownloadRun::StartRun() {
     } catch (const std::exception& e) {
         Report(StartPageURL, e);
     }
+    std::vector<std::string> hosts;
+    for (const auto* list : {&FList.Pages(), &FList.Pictures(), &FList.Stylesheets()})
+        for (const TListerItem& item : *list)
+            hosts.push_back(CookieHostOf(item.URL));
+    TakeCookiesFor(hosts);
     // What an earlier save stored is taken over when the run reaches it,
     // never fetched ahead.
     if (Settings.SaveExistF)
@@ -104,6 +109,30 @@ void DownloadRun::StartRun() {
         BeginItem();
     } else {
         NextItem();
+    }
+}
+
+// The browser's cookies for the hosts not asked for yet, into the session's
+// jar. One question for many hosts: each is a round trip to the browser. A
+// browser that cannot answer is reported once and not asked again.
+void DownloadRun::TakeCookiesFor(const std::vector<std::string>& Hosts) {
+    if (!FCookieSource || (AdvHttp.InternetFlags() & FlagSet({ifNoCookies})) != 0)
+        return;
+    std::vector<std::string> asked;
+    for (const std::string& host : Hosts)
+        if (!host.empty() && FCookieHosts.insert(host).second)
+            asked.push_back(host);
+    if (asked.empty())
+        return;
+    try {
+        std::vector<std::string> lines;
+        for (const BrowserCookie& cookie : CookiesForHosts(FCookieSource(asked), asked))
+            lines.push_back(CookieLine(cookie));
+        AdvHttp.AddCookies(lines);
+    } catch (const std::exception& e) {
+        FCookieSource = nullptr;
+        FObserver.ProblemReported(
+            FList.PageURL(), std::string("the browser's cookies could not be read: ") + e.what());
     }
 }
 
@@ -215,6 +244,7 @@ Fetch* DownloadRun::StartFetch(ItemKey Key, const std::string& URL) {
     fetch->URL = URL;
     fetch->Host = ServerOf(URL);
     fetch->CredentialsSeen = FCredentials;
+    TakeCookiesFor({CookieHostOf(URL)});
     try {
         FSlots.Start(*fetch, OutputFolder, MaxFileBytes);
     } catch (const std::exception& e) {

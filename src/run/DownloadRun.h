@@ -28,6 +28,7 @@
 #include "lister/Lister.h"
 #include "run/FetchSlots.h"
 #include "run/RunObserver.h"
+#include "tools/Cookies.h"
 
 #include <QObject>
 #include <QTimer>
@@ -97,10 +98,17 @@ public:
     // countdown; where nobody is there to press Skip, this ends it.
     std::chrono::seconds MaxFileTime{0};
 
+    // Where the requests of the run get the browser's cookies from: asked
+    // once for the hosts of the list when the run begins, and for each host
+    // met later before its first request. Unset: the run starts with an
+    // empty jar. Set before Start.
+    void SetCookieSource(CookieSource Source) { FCookieSource = std::move(Source); }
+
 private:
     using ItemKey = std::pair<int, std::size_t>; // phase, index: list order
 
     void StartRun();
+    void TakeCookiesFor(const std::vector<std::string>& Hosts);
     void NextItem();
     void BeginItem();
     void TakeOver();
@@ -159,6 +167,8 @@ private:
     std::uint64_t FGeneration = 0;    // posted steps of an earlier cursor are dropped
     std::uint64_t FRequestSerial = 0; // which request a posted failure belongs to
     std::uint64_t FCredentials = 0;   // answers given to the prompt so far
+    CookieSource FCookieSource;
+    std::unordered_set<std::string> FCookieHosts; // asked for already
 };
 
 } // namespace larkspool

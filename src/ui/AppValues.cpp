@@ -7,6 +7,7 @@ namespace larkspool {
 IAppObject* AppObject = nullptr;
 Variant BrowserWindow;
 std::string HomeURL;
+CookieSource BrowserCookies;
 
 namespace {
 QString gApplicationTitle = QStringLiteral("Larkspool");

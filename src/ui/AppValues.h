@@ -4,6 +4,7 @@
 // application's title, which captions every message box.
 
 #include "browser/Variant.h"
+#include "tools/Cookies.h"
 
 #include <QMessageBox>
 #include <QString>
@@ -31,6 +32,9 @@ extern IAppObject* AppObject;
 extern Variant BrowserWindow;
 // The base address of the maker's web server, ending with "/".
 extern std::string HomeURL;
+// The cookies of the browser the process was started from; unset when it
+// was started by hand (a save then begins with no cookies).
+extern CookieSource BrowserCookies;
 
 // The application's title ("Larkspool", later "Larkspool: " and the page
 // title; "25% Larkspool: ..." during a save).

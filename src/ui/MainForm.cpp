@@ -47,6 +47,7 @@ TMainForm::TMainForm(TLister& List, Variant BrowserWindow, QWidget* Parent)
       FRun(List, std::move(BrowserWindow), *this, this) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Larkspool"));
+    FRun.SetCookieSource(BrowserCookies);
 
     Animate1 = new BusyAnimation(this);
     Animate1->setObjectName(QStringLiteral("Animate1"));

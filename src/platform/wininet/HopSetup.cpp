@@ -60,7 +60,7 @@ const std::string& AcceptedEncodings() {
 
 DWORD Transfer::StartHop() {
     ResetHop();
-    if (DWORD error = EnsureShare(); error != ERROR_SUCCESS)
+    if (DWORD error = EnsureShare(*Internet); error != ERROR_SUCCESS)
         return error;
     Easy = curl_easy_init();
     if (Easy == nullptr)
@@ -89,9 +89,8 @@ void Transfer::ResetHop() {
 }
 
 // Connections, DNS, TLS sessions and cookies are pooled per internet handle;
-// its share is made by the first hop that needs it.
-DWORD Transfer::EnsureShare() {
-    InternetObject& inet = *Internet;
+// its share is made by the first hop (or cookie) that needs it.
+DWORD EnsureShare(InternetObject& inet) {
     if (inet.Share != nullptr)
         return ERROR_SUCCESS;
     inet.Share = curl_share_init();

@@ -93,7 +93,6 @@ struct Transfer {
 private:
     // The steps of StartHop.
     void ResetHop();
-    DWORD EnsureShare();
     void SetBasics();
     void SetCallbacks();
     void SetSession(const ConnectionSettings& Settings);

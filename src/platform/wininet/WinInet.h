@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace larkspool {
 
@@ -194,6 +195,11 @@ BOOL InternetReadFile(HINTERNET Request, LPVOID Buffer, DWORD NumberOfBytesToRea
                       DWORD* NumberOfBytesRead);
 DWORD InternetErrorDlg(HWND Parent, HINTERNET Request, DWORD Error, DWORD Flags, LPVOID* Data);
 BOOL InternetCloseHandle(HINTERNET Handle);
+// The browser's cookies for the handle's shared jar (the platform's layer read
+// the browser's own store): cookies.txt lines (tools/Cookies.h). They go with
+// every request of the handle sent after this call, unless the request has
+// INTERNET_FLAG_NO_COOKIES. A line that is not a cookie is ignored.
+BOOL InternetAddCookies(HINTERNET Internet, const std::vector<std::string>& Lines);
 BOOL InternetCrackUrlA(const char* Url, DWORD UrlLength, DWORD Flags, URL_COMPONENTSA* Components);
 BOOL InternetCombineUrlA(const char* BaseUrl, const char* RelativeUrl, char* Buffer,
                          DWORD* BufferLength, DWORD Flags);

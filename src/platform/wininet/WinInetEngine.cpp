@@ -103,6 +103,11 @@ void Engine::Release(const std::shared_ptr<InternetObject>& Internet) {
     Post({Op::Release, nullptr, Internet, 0});
 }
 
+void Engine::AddCookies(const std::shared_ptr<InternetObject>& Internet,
+                        std::vector<std::string> Lines) {
+    Post({Op::AddCookies, nullptr, Internet, 0, std::move(Lines)});
+}
+
 void Engine::Queue(Notice&& Item) {
     Notices.push_back(std::move(Item));
 }
@@ -229,6 +234,9 @@ void Engine::Execute(Command& Item) {
     case Op::Release:
         ReleaseShare(*Item.Internet);
         break;
+    case Op::AddCookies:
+        LoadCookies(*Item.Internet, Item.Lines);
+        break;
     }
 }
 
@@ -334,6 +342,20 @@ void Engine::Deliver() {
     batch.clear();
     if (Notices.empty())
         Notices.swap(batch); // keep the capacity
+}
+
+// Through a handle of its own on the share: the jar is the share's, so the
+// cookies stay when the handle goes.
+void Engine::LoadCookies(InternetObject& Internet, const std::vector<std::string>& Lines) {
+    if (Internet.Released || EnsureShare(Internet) != ERROR_SUCCESS)
+        return;
+    CURL* easy = curl_easy_init();
+    if (easy == nullptr)
+        return;
+    curl_easy_setopt(easy, CURLOPT_SHARE, Internet.Share);
+    for (const std::string& line : Lines)
+        curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.c_str());
+    curl_easy_cleanup(easy);
 }
 
 void Engine::ReleaseShare(InternetObject& Internet) {

@@ -100,6 +100,9 @@ struct InternetObject : HandleObject {
     bool Released = false;
 };
 
+// Engine thread only: makes the handle's share when it has none yet.
+DWORD EnsureShare(InternetObject& Internet);
+
 struct ConnectionSettings {
     std::string UserName, Password, ProxyUserName, ProxyPassword;
     DWORD ConnectTimeout = 0;
@@ -189,6 +192,10 @@ public:
     // Urgent: the request still has a transfer (RequestObject::Transferring).
     void Discard(const std::shared_ptr<RequestObject>& Request, bool Urgent);
     void Release(const std::shared_ptr<InternetObject>& Internet);
+    // Cookies (cookies.txt lines) into the handle's jar, before any request
+    // sent after this call.
+    void AddCookies(const std::shared_ptr<InternetObject>& Internet,
+                    std::vector<std::string> Lines);
 
     bool OnEngineThread() const { return std::this_thread::get_id() == ThreadId; }
 
@@ -204,12 +211,13 @@ public:
 
 private:
     Engine();
-    enum class Op { Send, Resume, Discard, Release };
+    enum class Op { Send, Resume, Discard, Release, AddCookies };
     struct Command {
         Op What;
         std::shared_ptr<RequestObject> Request;
         std::shared_ptr<InternetObject> Internet;
         std::uint64_t Generation = 0;
+        std::vector<std::string> Lines = {};
     };
     // Queues a command; Wake: rouse the engine if it is waiting in poll.
     void Post(Command&& Item, bool Wake = true);
@@ -219,6 +227,7 @@ private:
     void FinishTransfers();
     void ReportProgress();
     void ReleaseShare(InternetObject& Internet);
+    void LoadCookies(InternetObject& Internet, const std::vector<std::string>& Lines);
 
     CURLM* MultiHandle = nullptr;
 

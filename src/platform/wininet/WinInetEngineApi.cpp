@@ -435,6 +435,14 @@ DWORD InternetErrorDlg(HWND, HINTERNET Request, DWORD Error, DWORD Flags, LPVOID
     return current != nullptr ? current(Request, Error, Flags) : ERROR_CANCELLED;
 }
 
+BOOL InternetAddCookies(HINTERNET Internet, const std::vector<std::string>& Lines) {
+    auto internet = Lookup<InternetObject>(Internet, HandleKind::Internet);
+    if (!internet)
+        return FALSE;
+    Engine::Get().AddCookies(internet, Lines);
+    return TRUE;
+}
+
 BOOL InternetCloseHandle(HINTERNET Handle) {
     Engine& engine = Engine::Get();
     std::vector<std::shared_ptr<HandleObject>> closed = engine.Unregister(Handle);
