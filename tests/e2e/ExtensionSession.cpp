@@ -6,7 +6,9 @@
 // test has driven the program's windows by then), checks that the browser
 // downloaded the file handed to it and that the extension's session ended
 // without a failure, and closes the browser.
-// A page without list items is saved with nothing selected; DOWNLOADS_WANTED
+// With LARKSPOOL_LOGIN_URL set, the demo site's login form there is filled
+// in and sent first. A page without list items is saved with nothing
+// selected; DOWNLOADS_WANTED
 // (1 when not given) is how many files the browser must have downloaded.
 //   larkspool-extension-session EXTENSION_DIR HOST PAGE_URL SETTINGS_FILE DOWNLOADS DONE_FILE
 //       [DOWNLOADS_WANTED]
@@ -18,6 +20,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -85,6 +88,23 @@ int main(int argc, char** argv) {
         std::printf("browser started\n");
         fs::create_directories(downloads);
         browser.AllowDownloads(downloads.string());
+        // Logged in first, as the user is: the form sets a session cookie
+        // (HttpOnly, so only the browser's own store shows it).
+        if (const char* login = std::getenv("LARKSPOOL_LOGIN_URL")) {
+            const Variant form = browser.Open(login);
+            browser.Evaluate(form, "document.querySelector('[name=user]').value = 'member';"
+                                   "document.querySelector('[name=password]').value = 'larkspool';"
+                                   "document.querySelector('form').submit(); true");
+            const auto loggedIn = [&] {
+                for (const BrowserCookie& cookie : browser.Cookies())
+                    if (cookie.Name == "larkspool_member" && cookie.HttpOnly)
+                        return true;
+                return false;
+            };
+            if (!check::WaitFor(loggedIn, std::chrono::seconds(20), Poll))
+                throw std::runtime_error("logging in set no session cookie");
+            std::printf("logged in\n");
+        }
         const Variant window = browser.Open(page);
         const std::string selected =
             browser

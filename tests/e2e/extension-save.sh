@@ -107,6 +107,20 @@ for f in INDEX.HTML other.html print.css heron.svg; do
   [ -s "$inline/$f" ] || fail "inline frame: $f was not saved"
 done
 grep -q 'Served from another site' "$inline/other.html" || fail "inline frame: other.html holds something else"
+# A site the user is logged in to: the browser signs in first, and the
+# program's own requests for the linked pages carry the browser's session
+# cookie (HttpOnly), so the copy holds the members' pages, not the login form.
+LARKSPOOL_LOGIN_URL="${url}members/login" \
+  save_through_extension members/index.html "Members area" downloads5 0
+grep -q '^logged in' "$work/driver.txt" || fail "members: the browser did not log in"
+members="$work/out/Members area"
+for f in INDEX.HTML minutes.html roster.html notices.html calendar.html gallery.html badge.svg \
+         members.css; do
+  [ -s "$members/$f" ] || fail "members: $f was not saved"
+  ! grep -q 'Members: sign in' "$members/$f" || fail "members: $f holds the login form"
+done
+grep -q 'count the herons at dawn' "$members/minutes.html" || fail "members: minutes.html"
+
 # The page rules through the extension: the probe answers as the program
 # would and writes what it found; the browser's side then ends cleanly.
 rm -f "$work/done" "$work/probe.txt"
