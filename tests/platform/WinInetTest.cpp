@@ -109,6 +109,46 @@ TEST_F(WinInetTest, RequestsOfOneInternetHandleShareAConnection) {
     EXPECT_EQ(server.Connections(), 2u);
 }
 
+// The browser's cookies go into the handle's jar: each request carries
+// those that fit its host and path (Secure ones too: 127.0.0.1 counts as
+// secure, as in browsers), a request
+// with INTERNET_FLAG_NO_COOKIES carries none, another handle has its own jar,
+// and what an answer sets joins them.
+TEST_F(WinInetTest, BrowserCookiesGoWithTheRequestsTheyFit) {
+    LocalServer& server = Serve([](httplib::Server& Routes) {
+        Routes.Get("/setter", [](const httplib::Request&, httplib::Response& Response) {
+            Response.set_header("Set-Cookie", "fromserver=1; Path=/");
+            Response.set_content("set", "text/plain");
+        });
+    });
+    HINTERNET internet = Open();
+    ASSERT_TRUE(InternetAddCookies(internet, {"127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc",
+                                              "#HttpOnly_127.0.0.1\tFALSE\t/echo\tFALSE\t0\th\t1",
+                                              "127.0.0.1\tFALSE\t/other\tFALSE\t0\tpath\tno",
+                                              "127.0.0.1\tFALSE\t/\tTRUE\t0\tsecure\tyes",
+                                              "other.test\tFALSE\t/\tFALSE\t0\thost\tno",
+                                              "127.0.0.1\tFALSE\t/\tFALSE\t1\texpired\tno",
+                                              "not a cookie line"}));
+    const auto cookieLine = [](const std::string& Echo) {
+        const std::size_t at = Echo.find("Cookie: ");
+        return at == std::string::npos ? std::string()
+                                       : Echo.substr(at + 8, Echo.find('\n', at) - at - 8);
+    };
+    const std::string first = cookieLine(Fetch(internet, server.Port(), "/echo"));
+    EXPECT_THAT(first, HasSubstr("sid=abc"));
+    EXPECT_THAT(first, HasSubstr("h=1"));
+    EXPECT_THAT(first, HasSubstr("secure=yes"));
+    EXPECT_THAT(first, Not(HasSubstr("no")));
+
+    EXPECT_EQ(cookieLine(Fetch(internet, server.Port(), "/echo", INTERNET_FLAG_NO_COOKIES)), "");
+    EXPECT_EQ(cookieLine(Fetch(Open(), server.Port(), "/echo")), "");
+
+    Fetch(internet, server.Port(), "/setter");
+    EXPECT_THAT(cookieLine(Fetch(internet, server.Port(), "/echo")), HasSubstr("fromserver=1"));
+    EXPECT_FALSE(InternetAddCookies(nullptr, {}));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+}
+
 TEST_F(WinInetTest, SynchronousCallsBlockAndStillNotify) {
     LocalServer& server = Serve();
     HINTERNET r = Request(Open(0), server.Port(), "/plain");
