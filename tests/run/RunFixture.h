@@ -218,8 +218,8 @@ protected:
               const std::function<void(DownloadRun&)>& During = {}) {
         const Variant window(MakeMemoryWindow(Page));
         List = std::make_unique<TLister>(window);
-        for (const std::string& link : Links)
-            List->AddLink(Web.Url(link), link);
+        for (const std::string& link : Links) // paths on the server, or whole addresses
+            List->AddLink(link.starts_with("http") ? link : Web.Url(link), link);
         Seen = Observer{};
         DownloadRun run(*List, window, Seen, &Asker);
         if (Prepare)
