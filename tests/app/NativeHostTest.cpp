@@ -88,6 +88,8 @@ public:
     }
 
     int HostIn = -1, HostOut = -1;
+    // What a question for cookies is answered with (its id added).
+    json CookiesReply = {{"type", "reply"}, {"cookies", json::array()}};
 
 private:
     // Objects handed out get the next handle, as the page's table does.
@@ -106,6 +108,14 @@ private:
 
     void Answer() {
         while (std::optional<json> message = ReadNativeMessage(FromHost)) {
+            if (message->value("type", "") == "cookies" && ToHost >= 0) {
+                std::lock_guard lock(FLock);
+                FReceived.push_back(*message);
+                json reply = CookiesReply;
+                reply["id"] = message->value("id", json());
+                WriteNativeMessage(ToHost, reply);
+                continue;
+            }
             const std::optional<CallRequest> call = ReadCall(*message);
             if (!call) {
                 std::lock_guard lock(FLock);
@@ -191,6 +201,38 @@ private slots:
         FExtension.reset();
         AppObject = nullptr;
         BrowserWindow = Variant();
+        BrowserCookies = nullptr;
+    }
+
+    // The save asks the extension for the cookies of its hosts; a refusal
+    // reaches the run as an error that says why.
+    void theBrowsersCookiesAreAskedFor() {
+        Open(SamplePage());
+        FExtension->Hello();
+        QTRY_COMPARE(FExtension->Received("hello").size(), std::size_t(1));
+        QVERIFY(BrowserCookies);
+        FExtension->CookiesReply["cookies"] = json::parse(
+            R"([{"domain": "127.0.0.1", "hostOnly": true, "path": "/", "secure": false,
+                 "httpOnly": true, "session": true, "name": "sid", "value": "abc"},
+                {"domain": "127.0.0.1", "name": "broken", "value": "a\nb"}])");
+        const std::vector<BrowserCookie> cookies = BrowserCookies({"127.0.0.1", "localhost"});
+        QCOMPARE(cookies.size(), std::size_t(1));
+        QVERIFY(cookies[0] ==
+                (BrowserCookie{"127.0.0.1", false, "/", false, true, 0, "sid", "abc"}));
+        QVERIFY(FExtension->Received("cookies").at(0)["hosts"] ==
+                json::array({"127.0.0.1", "localhost"}));
+
+        FExtension->CookiesReply = {{"type", "reply"},
+                                    {"error", {{"kind", "other"}, {"text", "no permission"}}}};
+        try {
+            BrowserCookies({"127.0.0.1"});
+            QFAIL("a refusal was taken for an answer");
+        } catch (const DispatchError& e) {
+            QVERIFY(std::string(e.what()).find("no permission") != std::string::npos);
+        }
+        // Once the connection is gone, nothing is asked and nothing breaks.
+        FHost.reset();
+        QVERIFY(BrowserCookies({"127.0.0.1"}).empty());
     }
 
     void startFillsTheWindowOnce() {
