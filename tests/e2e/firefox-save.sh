@@ -106,7 +106,7 @@ grep -q "not selected for download" "$copy/INDEX.HTML" || fail "the unselected l
 grep -q 'default download manager' "$copy/INDEX.HTML" || fail "the zip link has no script"
 grep -q 'Only for those who know the password' "$copy/diary.html" || fail "the password page"
 grep -q "URL=${url}menu.html" "$copy/Menu.URL" || fail "the shortcut names another page"
-ls "$copy" | grep -q 'DO NOT OPEN' && fail "the warning file was left behind"
+compgen -G "$copy/*DO NOT OPEN*" >/dev/null && fail "the warning file was left behind"
 [ -s "$work/downloads/checklist.zip" ] || fail "the browser's download is missing"
 check_local_references "$copy"
 
