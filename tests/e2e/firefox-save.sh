@@ -8,7 +8,7 @@
 # Alt+S saves through the progress window; then the saved folder, the
 # browser's download of the file left to it, and the absence of a failure
 # told by the extension are checked. The frameset and the inline frame of
-# another site follow, and last a probe in the program's place runs the page
+# another site follow, then a site Firefox is logged in to, and last a probe in the program's place runs the page
 # rules the DevTools tests run through Firefox's side of the bridge.
 #   firefox-save.sh LARKSPOOL SERVER_EXECUTABLE SITE_FOLDER XPI SCREENS PROBE [FIREFOX]
 set -euo pipefail
@@ -123,6 +123,19 @@ for f in INDEX.HTML other.html print.css heron.svg; do
   [ -s "$inline/$f" ] || fail "inline frame: $f was not saved"
 done
 grep -q 'Served from another site' "$inline/other.html" || fail "inline frame: other.html holds something else"
+# A site the user is logged in to: Firefox signs in first, and the
+# program's own requests for the linked pages carry the browser's session
+# cookie (HttpOnly), handed over from Firefox's cookie store.
+LARKSPOOL_LOGIN_URL="${url}members/login" \
+  save_through_extension members/index.html "Members area" downloads5 0
+grep -q '^logged in' "$work/driver.txt" || fail "members: the browser did not log in"
+members="$work/out/Members area"
+for f in INDEX.HTML minutes.html roster.html notices.html calendar.html gallery.html badge.svg \
+         members.css; do
+  [ -s "$members/$f" ] || fail "members: $f was not saved"
+  ! grep -q 'Members: sign in' "$members/$f" || fail "members: $f holds the login form"
+done
+grep -q 'count the herons at dawn' "$members/minutes.html" || fail "members: minutes.html"
 
 # The page rules through Firefox's side of the bridge: the probe, put in the
 # program's place in the host manifest, answers as the program would and

@@ -13,7 +13,8 @@ browser. The program must already be registered as the host for HOME.
 
     firefox-session.py FIREFOX XPI PAGE_URL DOWNLOADS DONE_FILE [DOWNLOADS_WANTED]
 
-On a failure, the page as Firefox shows it is written to the PNG file named
+With LARKSPOOL_LOGIN_URL set, the demo site's login form there is filled in
+and sent first. On a failure, the page as Firefox shows it is written to the PNG file named
 by LARKSPOOL_FIREFOX_SCREENSHOT, when set (headless Firefox draws nothing
 on the X display).
 
@@ -83,6 +84,12 @@ const range = document.createRange();
 range.setStartBefore(items[0]); range.setEndAfter(items[4]);
 getSelection().removeAllRanges(); getSelection().addRange(range);
 return getSelection().toString();
+"""
+
+LOG_IN = """
+document.querySelector('[name=user]').value = 'member';
+document.querySelector('[name=password]').value = 'larkspool';
+document.querySelector('form').submit();
 """
 
 # Run in the browser's window (chrome context): presses the extension's
@@ -229,6 +236,23 @@ def main():
         if installed.get("value") != extension_id:
             raise RuntimeError(f"the add-on was installed as {installed}, not {extension_id}")
         log(f"extension installed: {extension_id}")
+
+        # Logged in first, as the user is: the form sets a session cookie
+        # (HttpOnly, so only the browser's own store shows it).
+        login = os.environ.get("LARKSPOOL_LOGIN_URL")
+        if login:
+            marionette.command("WebDriver:Navigate", {"url": login})
+            marionette.script(LOG_IN)
+
+            def logged_in():
+                cookies = marionette.command("WebDriver:GetCookies")  # a bare list
+                if isinstance(cookies, dict):
+                    cookies = cookies.get("value", [])
+                return any(c.get("name") == "larkspool_member" and c.get("httpOnly")
+                           for c in cookies)
+            if not wait_for(logged_in, 20):
+                raise RuntimeError("logging in set no session cookie")
+            log("logged in")
 
         marionette.command("WebDriver:Navigate", {"url": page})
         log(f"selected: {marionette.script(SELECT_FIVE)}")
