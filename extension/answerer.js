@@ -595,7 +595,10 @@
         return true;
     };
 
-    Object.defineProperty(globalThis, Symbol.for('larkspool.answerer'), {
+    // The file's last value is what executeScript hands the extension back:
+    // Reflect's true, not Object.defineProperty's window, which Firefox
+    // refuses to pass.
+    Reflect.defineProperty(globalThis, Symbol.for('larkspool.answerer'), {
         value: Object.freeze({invoke, failure, session, connect, framePath: () => pathOf(window)}),
         configurable: true,
     });

@@ -296,8 +296,9 @@ class Session {
     }
 
     hostGone() {
-        // Read lastError here, or the browser logs it as unchecked.
-        const error = chrome.runtime.lastError?.message;
+        // Chromium gives the reason in lastError (read here, or it logs it as
+        // unchecked), Firefox on the port.
+        const error = chrome.runtime.lastError?.message ?? this.host?.error?.message;
         if (!this.greeted && !this.ended)
             this.fail('Larkspool could not be started' + (error ? ` (${error})` : '') + '.\n\n' +
                 'Install the Larkspool program, or run "larkspool -regserver" once so that it ' +
