@@ -1,5 +1,6 @@
 #include "cli/SaveOptions.h"
 
+#include "cli/PasswordPrompt.h"
 #include "tools/Settings.h"
 
 #include <CLI/CLI.hpp>
@@ -7,8 +8,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
 #include <string_view>
+#include <unistd.h>
 
 namespace larkspool {
 
@@ -45,9 +48,46 @@ std::string Quoted(const std::string& Text) {
     return Text.empty() ? "none" : "\"" + Text + "\"";
 }
 
+// Where a password can come from besides its option, in the order asked.
+struct PasswordSource {
+    const char* Option;
+    const char* Variable;
+    std::string TSettings::*User;
+    std::string TSettings::*Password;
+    const char* Prompt; // before the user name
+};
+
+const PasswordSource PasswordSources[] = {
+    {"--password", SitePasswordVariable, &TSettings::UserS, &TSettings::PassS, "Password for "},
+    {"--proxy-password", ProxyPasswordVariable, &TSettings::UserP, &TSettings::PassP,
+     "Proxy password for "},
+};
+
+// The help's note on a password: whether one is there and where from, never
+// the password itself.
+std::string PasswordNote(const std::string& Stored, const char* Name, const char* Variable) {
+    if (std::getenv(Variable) != nullptr)
+        return std::string(" Default: set (from ") + Variable + ").";
+    return DefaultNote(Stored.empty() ? "none" : "set", {Name});
+}
+
+std::string PasswordHelp(const char* Variable) {
+    return std::string(" Given here it is visible to other users of this machine in the process "
+                       "list: prefer ") +
+           Variable +
+           " or the one kept in the settings; with a user name and no password, it is asked "
+           "for on the terminal.";
+}
+
 } // namespace
 
-int ParseSaveOptions(int argc, char** argv, SaveOptions& Options) {
+std::optional<std::string> AskOnTerminal(const std::string& Prompt) {
+    if (!::isatty(STDIN_FILENO))
+        return std::nullopt;
+    return ReadPasswordFromTerminal(Prompt, STDIN_FILENO, STDERR_FILENO);
+}
+
+int ParseSaveOptions(int argc, char** argv, SaveOptions& Options, const PasswordAsker& Ask) {
     CLI::App app{"Saves a web page, the linked pages you choose, and the pictures and style "
                  "sheets of all of them into one folder, with links rewritten so that the copy "
                  "browses offline. The page is read through headless Chromium.",
@@ -62,7 +102,6 @@ int ParseSaveOptions(int argc, char** argv, SaveOptions& Options) {
     const char* handlings[] = {"download", "browser", "skip"};
     const std::string storedHandling =
         s.DoWithExtensions >= 0 && s.DoWithExtensions <= 2 ? handlings[s.DoWithExtensions] : "?";
-    const auto secret = [](const std::string& Value) { return Value.empty() ? "none" : "set"; };
 
     app.add_option("url", Options.URL, "Address of the page to save")->required();
     app.add_option("-o,--folder", s.DestinationFolder,
@@ -122,11 +161,13 @@ int ParseSaveOptions(int argc, char** argv, SaveOptions& Options) {
     app.add_option("--user", s.UserS,
                    "Default site user name." + DefaultNote(Quoted(s.UserS), {"UserS"}));
     app.add_option("--password", s.PassS,
-                   "Default site password." + DefaultNote(secret(s.PassS), {"PassS"}));
+                   "Default site password." + PasswordNote(s.PassS, "PassS", SitePasswordVariable) +
+                       PasswordHelp(SitePasswordVariable));
     app.add_option("--proxy-user", s.UserP,
                    "Proxy user name." + DefaultNote(Quoted(s.UserP), {"UserP"}));
     app.add_option("--proxy-password", s.PassP,
-                   "Proxy password." + DefaultNote(secret(s.PassP), {"PassP"}));
+                   "Proxy password." + PasswordNote(s.PassP, "PassP", ProxyPasswordVariable) +
+                       PasswordHelp(ProxyPasswordVariable));
     app.add_option("--cookies", Options.CookiesFile,
                    "Cookies to start with, from a file in the Netscape cookies.txt format (as "
                    "curl -c and wget --save-cookies write it): the page is opened with them and "
@@ -165,7 +206,13 @@ int ParseSaveOptions(int argc, char** argv, SaveOptions& Options) {
                "4 saved with items that could not be stored, 5 the folder cannot be used, "
                "6 saved, but the offline check (--verify) found files that do not load.\n"
                "Ctrl-C, SIGTERM or SIGHUP stop (the log is written and the pages relinked); "
-               "a second one aborts.");
+               "a second one aborts.\n"
+               "Passwords come from --password and --proxy-password, else from the environment "
+               "variables " +
+               std::string(SitePasswordVariable) + " and " + ProxyPasswordVariable +
+               ", else from the settings (kept in the desktop's keyring where there is one); "
+               "else, with a user name given, they are asked for on the "
+               "terminal.");
 
     try {
         app.parse(argc, argv);
@@ -201,6 +248,19 @@ int ParseSaveOptions(int argc, char** argv, SaveOptions& Options) {
                          Options.Pattern.c_str(), check.error().c_str());
             return kExitBadArguments;
         }
+    }
+    // Last, so that nobody is asked for a password for arguments that fail.
+    for (const PasswordSource& source : PasswordSources) {
+        if (app.count(source.Option) > 0)
+            continue;
+        if (const char* given = std::getenv(source.Variable)) {
+            s.*source.Password = given;
+            continue;
+        }
+        if (!(s.*source.Password).empty() || (s.*source.User).empty() || !Ask)
+            continue;
+        if (std::optional<std::string> answer = Ask(source.Prompt + s.*source.User + ": "))
+            s.*source.Password = std::move(*answer);
     }
     return -1;
 }

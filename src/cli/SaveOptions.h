@@ -5,6 +5,7 @@
 
 #include "browser/LinkCollection.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,10 +25,27 @@ struct SaveOptions {
     std::string CookiesFile; // cookies.txt the browser starts with; empty: none
 };
 
+// The environment variables that give the passwords without showing them in
+// the process list, as --password and --proxy-password would.
+inline constexpr const char* SitePasswordVariable = "LARKSPOOL_PASSWORD";
+inline constexpr const char* ProxyPasswordVariable = "LARKSPOOL_PROXY_PASSWORD";
+
+// Asks the user for a password with this prompt; nothing when nobody can be
+// asked or no answer came.
+using PasswordAsker = std::function<std::optional<std::string>(const std::string& Prompt)>;
+// On the terminal, when the standard input is one: the prompt goes to the
+// standard error, the answer is read with echo off.
+std::optional<std::string> AskOnTerminal(const std::string& Prompt);
+
 // Parses the arguments into Options and into the process-wide Settings
 // (loaded from the store before). Returns -1 to go on, else the exit code
 // (0 after --help, 2 after bad arguments, with the message printed).
-int ParseSaveOptions(int argc, char** argv, SaveOptions& Options);
+//
+// Each password comes from the command line, else from its environment
+// variable, else from the stored settings; when none of them has one but a
+// user name is given, Ask is asked for it.
+int ParseSaveOptions(int argc, char** argv, SaveOptions& Options,
+                     const PasswordAsker& Ask = AskOnTerminal);
 
 // The rows the options pick: checked as the window would check them with the
 // given selection, all, none, or those whose address matches the pattern.

@@ -1,6 +1,7 @@
 #include "tools/Settings.h"
 
 #include "platform/registry/RegistryStore.h"
+#include "platform/secrets/SecretStore.h"
 
 #include <algorithm>
 #include <iterator>
@@ -22,6 +23,9 @@ struct Field {
     // missing Boolean field becomes true.
     const char* IfEmpty = nullptr;
     bool TrueWhenMissing = false;
+    // Set for passwords: kept in the secret service under this label where
+    // one can be used, and in the settings file only where none can.
+    const char* SecretLabel = nullptr;
 };
 
 // Load and save both go through this table, so the order of the values, the
@@ -45,9 +49,9 @@ const Field Fields[] = {
     {"DoWithExtensions", &TSettings::DoWithExtensions},
     {"SaveExistF", &TSettings::SaveExistF, nullptr, true},
     {"UserS", &TSettings::UserS},
-    {"PassS", &TSettings::PassS},
+    {"PassS", &TSettings::PassS, nullptr, false, "Larkspool site password"},
     {"UserP", &TSettings::UserP},
-    {"PassP", &TSettings::PassP},
+    {"PassP", &TSettings::PassP, nullptr, false, "Larkspool proxy password"},
     {"SaveScripts", &TSettings::SaveScripts, nullptr, true},
     {"SaveStyleFiles", &TSettings::SaveStyleFiles, nullptr, true},
     {"VerifyCopy", &TSettings::VerifyCopy},
@@ -67,6 +71,7 @@ void LoadSettings() {
     const std::optional<RegistryKey> key = RegistryKey::Open(SettingsKey);
     if (!key)
         return;
+    std::optional<SecretStore> secrets; // reached at the first password
     for (std::size_t i = 0; i < std::size(Fields); ++i) {
         const Field& field = Fields[i];
         const bool exists = key->ValueExists(field.Name);
@@ -79,6 +84,16 @@ void LoadSettings() {
                 },
                 field.Target);
         Loaded[i] = exists;
+        // A password the file still holds (from before, or from a time
+        // without a secret service) counts until the service has one.
+        if (field.SecretLabel != nullptr) {
+            if (!secrets)
+                secrets.emplace();
+            if (std::optional<std::string> kept = secrets->Lookup(field.Name)) {
+                Settings.*std::get<std::string TSettings::*>(field.Target) = std::move(*kept);
+                Loaded[i] = true;
+            }
+        }
         if (field.IfEmpty != nullptr) {
             std::string& text = Settings.*std::get<std::string TSettings::*>(field.Target);
             if (text.empty()) {
@@ -102,7 +117,22 @@ void SaveSettings() {
     std::optional<RegistryKey> key = RegistryKey::Open(SettingsKey);
     if (!key)
         return;
-    for (const Field& field : Fields)
+    std::optional<SecretStore> secrets;
+    for (const Field& field : Fields) {
+        if (field.SecretLabel != nullptr) {
+            if (!secrets)
+                secrets.emplace();
+            // Kept in the service, the password leaves the file (one written
+            // there before moves over now); an empty one is no secret to keep.
+            // When the service fails it stays in the file, as without one.
+            const std::string& value = Settings.*std::get<std::string TSettings::*>(field.Target);
+            if (secrets->Available() &&
+                (value.empty() ? secrets->Clear(field.Name)
+                               : secrets->Store(field.Name, field.SecretLabel, value))) {
+                key->DeleteValue(field.Name);
+                continue;
+            }
+        }
         std::visit(
             Overloaded{
                 [&](std::string TSettings::*m) { key->WriteString(field.Name, Settings.*m); },
@@ -110,6 +140,7 @@ void SaveSettings() {
                 [&](std::int32_t TSettings::*m) { key->WriteInteger(field.Name, Settings.*m); },
             },
             field.Target);
+    }
 }
 
 void CreateSettingsKey() {

@@ -3,6 +3,12 @@
 // All options of the program in one process-wide record, loaded from and
 // saved to the current user's settings store. Field names are the names of
 // the stored values.
+//
+// The passwords (PassS, PassP) are kept in the desktop's secret service where
+// one can be used (platform/secrets), and in the settings file (mode 0600)
+// only where none can. Loading prefers the service's password to one still in
+// the file; the next save with a service moves a password from the file into
+// it, and an empty password removes the kept one.
 
 #include <cstdint>
 #include <string>

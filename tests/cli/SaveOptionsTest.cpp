@@ -12,11 +12,13 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
 using namespace larkspool;
 using ::testing::HasSubstr;
+using ::testing::Not;
 namespace fs = std::filesystem;
 
 namespace {
@@ -24,15 +26,36 @@ namespace {
 // The command line as main receives it, in a configuration folder of its own.
 class SaveOptionsTest : public ::testing::Test {
 protected:
-    void SetUp() override { Settings = TSettings{}; }
+    void SetUp() override {
+        Settings = TSettings{};
+        ::unsetenv(SitePasswordVariable);
+        ::unsetenv(ProxyPasswordVariable);
+    }
+    void TearDown() override {
+        ::unsetenv(SitePasswordVariable);
+        ::unsetenv(ProxyPasswordVariable);
+    }
 
+    // Never the terminal: the prompts are kept, and Answer is the reply.
     int Parse(std::initializer_list<std::string> Arguments) {
         std::vector<std::string> args{"larkspool-save"};
         args.insert(args.end(), Arguments);
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());
-        return ParseSaveOptions(static_cast<int>(argv.size()), argv.data(), Options);
+        return ParseSaveOptions(static_cast<int>(argv.size()), argv.data(), Options,
+                                [this](const std::string& Prompt) {
+                                    Prompts.push_back(Prompt);
+                                    return Answer;
+                                });
+    }
+
+    // Settings loaded from a store holding Store (a .reg body).
+    void Stored(const std::string& Store) {
+        Config.Write(larkspool::check::ConfigFolder::Registry,
+                     "[HKEY_CURRENT_USER\\SOFTWARE\\Vandrell\\Larkspool]\n" + Store);
+        Settings = TSettings{};
+        LoadSettings();
     }
 
     // The help text, with the settings loaded from Store (a .reg body).
@@ -59,6 +82,8 @@ protected:
     larkspool::check::ConfigFolder Config;
     const std::string Root = Config.Path();
     SaveOptions Options;
+    std::vector<std::string> Prompts;
+    std::optional<std::string> Answer;
 };
 
 std::vector<std::string> Addresses(const std::vector<LinkRow>& Rows) {
@@ -184,4 +209,96 @@ TEST_F(SaveOptionsTest, VerifyComesFromTheStoreAndHasAnExitStatusOfItsOwn) {
     Settings = TSettings{};
     help = Help("");
     EXPECT_THAT(help, HasSubstr("what would not load. Default: off (built in)"));
+}
+
+// The command line wins over the environment, the environment over the
+// stored settings; nobody is asked while any of them has a password.
+TEST_F(SaveOptionsTest, PasswordsComeFromTheCommandLineTheEnvironmentOrTheStore) {
+    Answer = "asked";
+    Stored("\"UserS\"=\"ann\"\n\"PassS\"=\"stored\"\n\"UserP\"=\"px\"\n\"PassP\"=\"stored-p\"\n");
+    ::setenv(SitePasswordVariable, "from-env", 1);
+    ::setenv(ProxyPasswordVariable, "from-env-p", 1);
+    ASSERT_EQ(Parse({"http://h/", "--password", "typed", "--proxy-password", "typed-p"}), -1);
+    EXPECT_EQ(Settings.PassS, "typed");
+    EXPECT_EQ(Settings.PassP, "typed-p");
+
+    Stored("\"UserS\"=\"ann\"\n\"PassS\"=\"stored\"\n\"UserP\"=\"px\"\n\"PassP\"=\"stored-p\"\n");
+    ASSERT_EQ(Parse({"http://h/"}), -1);
+    EXPECT_EQ(Settings.PassS, "from-env");
+    EXPECT_EQ(Settings.PassP, "from-env-p");
+
+    ::unsetenv(SitePasswordVariable);
+    Stored("\"UserS\"=\"ann\"\n\"PassS\"=\"stored\"\n\"UserP\"=\"px\"\n\"PassP\"=\"stored-p\"\n");
+    ASSERT_EQ(Parse({"http://h/", "--proxy-password", "typed-p"}), -1);
+    EXPECT_EQ(Settings.PassS, "stored");
+    EXPECT_EQ(Settings.PassP, "typed-p");
+    EXPECT_TRUE(Prompts.empty());
+}
+
+// With a user name (given or stored) and no password from anywhere, the
+// user is asked, for each of the two on its own.
+TEST_F(SaveOptionsTest, AUserWithoutAPasswordIsAskedForIt) {
+    Answer = "answered";
+    ASSERT_EQ(Parse({"http://h/", "--user", "ann"}), -1);
+    EXPECT_EQ(Prompts, std::vector<std::string>{"Password for ann: "});
+    EXPECT_EQ(Settings.PassS, "answered");
+    EXPECT_EQ(Settings.PassP, "");
+
+    Prompts.clear();
+    Stored("\"UserP\"=\"proxy-ann\"\n");
+    ::setenv(SitePasswordVariable, "", 1); // set, though empty: given
+    ASSERT_EQ(Parse({"http://h/", "--user", "ann"}), -1);
+    EXPECT_EQ(Prompts, std::vector<std::string>{"Proxy password for proxy-ann: "});
+    EXPECT_EQ(Settings.PassS, "");
+    EXPECT_EQ(Settings.PassP, "answered");
+
+    // No answer (not a terminal, or the input ended): no password.
+    Prompts.clear();
+    Answer.reset();
+    ::unsetenv(SitePasswordVariable);
+    Settings = TSettings{};
+    ASSERT_EQ(Parse({"http://h/", "--user", "ann"}), -1);
+    EXPECT_EQ(Prompts.size(), 1u);
+    EXPECT_EQ(Settings.PassS, "");
+
+    // No user name, or arguments that fail: nobody is asked.
+    Prompts.clear();
+    Settings = TSettings{};
+    ASSERT_EQ(Parse({"http://h/"}), -1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Parse({"http://h/", "--user", "ann", "--connections", "0"}), kExitBadArguments);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(Prompts.empty());
+}
+
+TEST_F(SaveOptionsTest, NoPasswordIsEverShownInTheHelpOrInAMessage) {
+    ::setenv(SitePasswordVariable, "env-secret-1", 1);
+    const std::string help = Help("\"PassS\"=\"stored-secret-2\"\n\"PassP\"=\"stored-secret-3\"\n");
+    EXPECT_THAT(help, Not(HasSubstr("secret-")));
+    EXPECT_THAT(help, HasSubstr("Default: set (from LARKSPOOL_PASSWORD)"));
+    EXPECT_THAT(help, HasSubstr("Default: set (from the stored settings)")); // the proxy's
+    // What is visible to others, and what is not.
+    EXPECT_THAT(help, HasSubstr("visible to other users of this machine in the process list"));
+    EXPECT_THAT(help, HasSubstr("LARKSPOOL_PROXY_PASSWORD"));
+
+    for (const auto& bad : {std::vector<std::string>{"--connections", "99"},
+                            {"--links", "some"},
+                            {"stray"},
+                            {"--links", "matching", "--match", "("}}) {
+        std::vector<std::string> args{"larkspool-save", "http://h/",        "--password",
+                                      "typed-secret-4", "--proxy-password", "typed-secret-5"};
+        args.insert(args.end(), bad.begin(), bad.end());
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        const int code = ParseSaveOptions(static_cast<int>(argv.size()), argv.data(), Options,
+                                          [](const std::string&) { return std::nullopt; });
+        const std::string printed =
+            ::testing::internal::GetCapturedStdout() + ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(code, kExitBadArguments) << bad.back();
+        EXPECT_FALSE(printed.empty()) << bad.back();
+        EXPECT_THAT(printed, Not(HasSubstr("secret-"))) << bad.back();
+    }
 }

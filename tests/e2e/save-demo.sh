@@ -15,10 +15,13 @@ source "$(dirname "$0")/demo-server.sh"
 start_demo_server "$site"
 export XDG_CONFIG_HOME="$work/config" # no stored settings of the user's
 
+# The site password from the environment, as the help advises, not from the
+# command line where every user of the machine could read it.
 run_save() {
-  "$save" "${url}index.html" --folder "$work" --subfolder "${subfolder:-copy}" --frame 0 --quiet \
+  LARKSPOOL_PASSWORD=demo "$save" "${url}index.html" --folder "$work" \
+    --subfolder "${subfolder:-copy}" --frame 0 --quiet \
     --links matching --match 'birds|plants|old-notes|diary|checklist' \
-    --pictures --user demo --password demo "$@"
+    --pictures --user demo "$@" </dev/null
 }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 

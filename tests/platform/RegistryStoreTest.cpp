@@ -170,3 +170,27 @@ TEST_F(RegistryStore, ConcurrentWritersLoseNoValue) {
     for (int v = 0; v < 40; ++v)
         EXPECT_EQ(key->ReadInteger("V" + std::to_string(v)), v % 10);
 }
+
+TEST_F(RegistryStore, DeletingAValueRemovesOnlyItsLines) {
+    const std::string before = Header + "\n; keep me\n" + Other + "\"PassS\"=\"other key\"\r\n\n" +
+                               Section +
+                               "\"UserS\"=\"ann\"\n\"passs\"=\"old\"\n\"PassS\"=\"pw\"\n" +
+                               "\"UserP\"=\"proxy\"\n\n; trailing\n";
+    Put(before);
+    auto key = RegistryKey::Open(Key);
+    key->DeleteValue("PASSS");
+    EXPECT_FALSE(key->ValueExists("PassS"));
+    std::string expected = before;
+    const std::size_t from = expected.find("\"passs\"=\"old\"\n");
+    expected.erase(from, expected.find("\"UserP\"") - from); // both spellings, this key only
+    EXPECT_EQ(Content(), expected);
+    EXPECT_FALSE(RegistryKey::Open(Key)->ValueExists("PassS"));
+    // Nothing to delete: the file is not even rewritten.
+    fs::permissions(File(), fs::perms::others_read, fs::perm_options::add);
+    key->DeleteValue("PassS");
+    EXPECT_EQ(ModeOf(File()), 0604u);
+    EXPECT_EQ(Content(), expected);
+    // The file gone: as a failed write.
+    fs::remove(File());
+    EXPECT_EQ(ErrorOf([&] { key->DeleteValue("UserS"); }), "Failed to delete data for 'UserS'");
+}

@@ -54,7 +54,9 @@ private:
 // A configuration folder of the test's own as XDG_CONFIG_HOME, so that the
 // user's settings are never read or written. The variable is not put back:
 // pointing at the removed folder, a stray later write goes nowhere rather
-// than into the user's settings.
+// than into the user's settings. The session bus is forgotten likewise, so
+// that no password reaches the user's keyring (a test that wants a secret
+// service starts its own, support/PrivateSessionBus.h).
 class ConfigFolder : public TempFolder {
 public:
     // The settings file, as the registry store keeps it, within the folder.
@@ -62,6 +64,7 @@ public:
 
     ConfigFolder() : TempFolder("larkspool-config") {
         ::setenv("XDG_CONFIG_HOME", Path().c_str(), 1);
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     }
 };
 

@@ -1,7 +1,9 @@
 #include "tools/Settings.h"
 
 #include "platform/registry/RegistryStore.h"
+#include "platform/secrets/SecretStore.h"
 
+#include "support/PrivateSessionBus.h"
 #include "support/TempFolder.h"
 
 #include <gmock/gmock.h>
@@ -13,6 +15,9 @@
 #include <tuple>
 
 using namespace larkspool;
+using check::PrivateSessionBus;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::ThrowsMessage;
 namespace fs = std::filesystem;
 
@@ -106,4 +111,128 @@ TEST_F(SettingsStore, AWrongTypeStopsTheLoadAtThatValue) {
     EXPECT_EQ(Settings.URLW, 0);
     EXPECT_EQ(Settings.KeyWords, "");  // neither read nor defaulted
     EXPECT_FALSE(Settings.SaveExistF); // absent, yet not made true
+}
+
+namespace {
+
+// The file without the lines of Names in the settings key (other keys keep theirs).
+std::string Without(std::string Text, std::initializer_list<std::string> Names) {
+    const std::size_t from = Text.find(Section);
+    for (const std::string& name : Names) {
+        const std::size_t at = Text.find("\n\"" + name + "\"=", from);
+        Text.erase(at + 1, Text.find('\n', at + 1) - at);
+    }
+    return Text;
+}
+
+} // namespace
+
+TEST_F(SettingsStore, WithASecretServiceThePasswordsAreKeptThereAndNotInTheFile) {
+    PrivateSessionBus bus(PrivateSessionBus::Service::Keyring);
+    CreateSettingsKey();
+    Settings.UserS = "ann";
+    Settings.PassS = "site \"pw\"\\\n\xE6\x97\xA5";
+    Settings.UserP = "proxy";
+    Settings.PassP = "proxy-pw";
+    Settings.KeyWords = "ads";
+    Settings.Extensions = "zip";
+    const TSettings saved = Settings;
+    SaveSettings();
+    const std::string file = Content();
+    EXPECT_THAT(file, HasSubstr("\"UserS\"=\"ann\"\n\"UserP\"=\"proxy\"\n"));
+    EXPECT_THAT(file, Not(HasSubstr("Pass")));
+    EXPECT_THAT(file, Not(HasSubstr("pw")));
+    {
+        SecretStore secrets;
+        EXPECT_EQ(secrets.Lookup("PassS"), saved.PassS);
+        EXPECT_EQ(secrets.Lookup("PassP"), saved.PassP);
+    }
+    Settings = TSettings{};
+    LoadSettings();
+    EXPECT_EQ(Fields(Settings), Fields(saved));
+    EXPECT_TRUE(LoadedFromStore("PassS"));
+    EXPECT_TRUE(LoadedFromStore("PassP"));
+}
+
+// A file from before (or from a time without a secret service): its passwords
+// are used, and the next save moves them into the service, leaving every other
+// line of the file as it was.
+TEST_F(SettingsStore, APasswordInTheFileMovesToTheSecretServiceOnTheNextSave) {
+    CreateSettingsKey();
+    Settings.UserS = "ann";
+    Settings.PassS = "plain-site";
+    Settings.PassP = "plain-proxy";
+    Settings.KeyWords = "ads";
+    Settings.Extensions = "zip";
+    SaveSettings(); // no bus: both into the file, as always
+    std::string before =
+        Content() + "\n[HKEY_CURRENT_USER\\SOFTWARE\\Other]\n\"PassS\"=\"other's\"\n";
+    before.insert(before.find('\n') + 1, "; by hand\n");
+    Put(before);
+    ASSERT_THAT(before, HasSubstr("\"PassS\"=\"plain-site\"\n"));
+
+    PrivateSessionBus bus(PrivateSessionBus::Service::Keyring);
+    Settings = TSettings{};
+    LoadSettings();
+    EXPECT_EQ(Settings.PassS, "plain-site");
+    EXPECT_EQ(Settings.PassP, "plain-proxy");
+    EXPECT_TRUE(LoadedFromStore("PassS"));
+    SaveSettings();
+    EXPECT_EQ(Content(), Without(before, {"PassS", "PassP"}));
+    SecretStore secrets;
+    EXPECT_EQ(secrets.Lookup("PassS"), "plain-site");
+    EXPECT_EQ(secrets.Lookup("PassP"), "plain-proxy");
+    Settings = TSettings{};
+    LoadSettings();
+    EXPECT_EQ(Settings.PassS, "plain-site");
+    EXPECT_EQ(Settings.PassP, "plain-proxy");
+}
+
+TEST_F(SettingsStore, TheSecretServicesPasswordWinsOverOneInTheFile) {
+    PrivateSessionBus bus(PrivateSessionBus::Service::Keyring);
+    {
+        SecretStore secrets;
+        ASSERT_TRUE(secrets.Store("PassS", "Larkspool site password", "kept"));
+    }
+    Put(Section + "\"PassS\"=\"stale\"\n\"PassP\"=\"only-here\"\n");
+    LoadSettings();
+    EXPECT_EQ(Settings.PassS, "kept");
+    EXPECT_EQ(Settings.PassP, "only-here");
+}
+
+TEST_F(SettingsStore, AnEmptyPasswordRemovesTheKeptOne) {
+    PrivateSessionBus bus(PrivateSessionBus::Service::Keyring);
+    CreateSettingsKey();
+    Settings.PassS = "pw";
+    Settings.PassP = "proxy-pw";
+    SaveSettings();
+    Settings.PassS.clear();
+    SaveSettings();
+    SecretStore secrets;
+    EXPECT_EQ(secrets.Lookup("PassS"), std::nullopt);
+    EXPECT_EQ(secrets.Lookup("PassP"), "proxy-pw");
+    EXPECT_THAT(Content(), Not(HasSubstr("Pass")));
+    Settings = TSettings{};
+    LoadSettings();
+    EXPECT_EQ(Settings.PassS, "");
+    EXPECT_FALSE(LoadedFromStore("PassS"));
+    EXPECT_EQ(Settings.PassP, "proxy-pw");
+}
+
+// A bus without a secret service: the file keeps the passwords, as without
+// any bus, and owner-only.
+TEST_F(SettingsStore, WithoutASecretServiceThePasswordsStayInTheFile) {
+    PrivateSessionBus bus(PrivateSessionBus::Service::None);
+    CreateSettingsKey();
+    Settings.PassS = "pw";
+    Settings.PassP = "proxy-pw";
+    SaveSettings();
+    EXPECT_THAT(Content(), HasSubstr("\"PassS\"=\"pw\"\n"));
+    EXPECT_THAT(Content(), HasSubstr("\"PassP\"=\"proxy-pw\"\n"));
+    EXPECT_EQ(fs::status(Config.File(check::ConfigFolder::Registry)).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    Settings = TSettings{};
+    LoadSettings();
+    EXPECT_EQ(Settings.PassS, "pw");
+    EXPECT_EQ(Settings.PassP, "proxy-pw");
 }

@@ -429,4 +429,26 @@ void RegistryKey::Write(std::string_view Name, StoredValue NewValue) {
     }
 }
 
+void RegistryKey::DeleteValue(std::string_view Name) {
+    const std::string failed = "Failed to delete data for '" + std::string(Name) + "'";
+    const std::string path = RegistryFilePath();
+    try {
+        FolderLock lock(FolderOf(path));
+        const std::optional<std::string> content = ReadStore(path);
+        if (!content)
+            throw RegistryError(failed);
+        std::vector<Line> lines = Parse(path, *content);
+        const std::string key = KeyId(FSection);
+        const std::string name = LowerAscii(Name);
+        const auto gone = std::erase_if(lines, [&](const Line& line) {
+            return line.Type == Line::ValueLine && line.Key == key && LowerAscii(line.Name) == name;
+        });
+        if (gone > 0)
+            WriteFileAtomically(path, Serialize(lines), FileMode);
+        FValues.erase(name);
+    } catch (const std::system_error&) {
+        throw RegistryError(failed);
+    }
+}
+
 } // namespace larkspool

@@ -20,7 +20,7 @@
 // ASCII case and keep the spelling they were first stored with.
 //
 // Every write re-reads the file, changes just the line of that value (or adds
-// one at the end of the key's values), and replaces the file atomically with
+// one at the end of the key's values, or removes it), and replaces the file atomically with
 // mode 0600, since it holds passwords. Comments, other keys and other values
 // stay as they were. Writers of different processes take turns through a lock
 // on the folder.
@@ -73,6 +73,10 @@ public:
     void WriteString(std::string_view Name, std::string_view Value);
     void WriteInteger(std::string_view Name, std::int32_t Value);
     void WriteBool(std::string_view Name, bool Value);
+    // Removes the value's lines (all other lines stay as they are); nothing
+    // is written when it is not there. Throws "Failed to delete data for
+    // 'NAME'" as the writes do.
+    void DeleteValue(std::string_view Name);
 
 private:
     using StoredValue = std::variant<std::string, std::uint32_t>;
