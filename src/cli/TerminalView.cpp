@@ -1,12 +1,15 @@
 #include "cli/TerminalView.h"
 
+#include "cli/PasswordPrompt.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 
 #include <cstdio>
 #include <iostream>
-#include <termios.h>
+#include <optional>
 #include <unistd.h>
+#include <utility>
 
 namespace larkspool {
 
@@ -81,16 +84,13 @@ bool TerminalView::AskCredentials(const std::string& Site, std::string& User,
     std::fprintf(FErr, "%s asks for a user name and password.\nUser name: ", Site.c_str());
     if (!std::getline(std::cin, User))
         return false;
-    std::fprintf(FErr, "Password: ");
-    termios saved{};
-    ::tcgetattr(STDIN_FILENO, &saved);
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    const bool ok = static_cast<bool>(std::getline(std::cin, Password));
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-    std::fprintf(FErr, "\n");
-    return ok && !User.empty();
+    std::fflush(FErr);
+    std::optional<std::string> typed =
+        ReadPasswordFromTerminal("Password: ", STDIN_FILENO, ::fileno(FErr));
+    if (!typed)
+        return false;
+    Password = std::move(*typed);
+    return !User.empty();
 }
 
 } // namespace larkspool
