@@ -677,14 +677,14 @@ void DevToolsBrowser::AskForChallenges(const std::string& SessionId) {
         std::lock_guard lock(FChallenges->Lock);
         FChallenges->Sessions.insert(SessionId);
     }
-    // Only documents pause, and only before they are sent (a challenge is
-    // handed over only for a request paused there): pictures, style sheets
-    // and scripts go out as without it.
-    FConnection->Command("Fetch.enable",
-                         {{"handleAuthRequests", true},
-                          {"patterns", json::array({{{"urlPattern", "*"},
-                                                     {"resourceType", "Document"},
-                                                     {"requestStage", "Request"}}})}},
+    // Only documents of http and https pause, and only before they are sent
+    // (a challenge is handed over only for a request paused there):
+    // pictures, style sheets, scripts and local files go out as without it.
+    json patterns = json::array();
+    for (const char* scheme : {"http://*", "https://*"})
+        patterns.push_back(
+            {{"urlPattern", scheme}, {"resourceType", "Document"}, {"requestStage", "Request"}});
+    FConnection->Command("Fetch.enable", {{"handleAuthRequests", true}, {"patterns", patterns}},
                          SessionId);
 }
 

@@ -203,6 +203,14 @@ TEST_F(DevToolsAuthTest, ProxyCredentials) {
                       ": the proxy asks for a user name and password, and none was given; "
                       "proxy hint");
     }
+    {
+        // None at all: the browser's own refusal is told the same way.
+        const auto browser = StartBrowser({}, {"", "", "proxy hint"}, proxy.Port());
+        EXPECT_EQ(ErrorOf([&] { browser->Open(url); }),
+                  "Cannot open " + url +
+                      ": the proxy asks for a user name and password, and none was given; "
+                      "proxy hint");
+    }
 }
 
 } // namespace
