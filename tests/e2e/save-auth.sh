@@ -12,6 +12,7 @@ trap 'rm -rf "$work"' EXIT
 source "$(dirname "$0")/demo-server.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 export XDG_CONFIG_HOME="$work/config" # no stored settings of the user's
+unset LARKSPOOL_PASSWORD                # nor a password of the caller's
 start_demo_server "$site"
 page="${url}private/diary.html"
 
