@@ -11,9 +11,14 @@
 #include "browser/PageFailure.h"
 #include "browser/PageSnapshot.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <mutex>
+#include <optional>
+#include <set>
 
 namespace larkspool {
 
@@ -355,6 +360,7 @@ DevToolsBrowser::DevToolsBrowser(Options Settings) : FOptions(std::move(Settings
         FOptions.ChromiumPath = DefaultChromiumPath();
     FConnection = std::make_shared<DevToolsConnection>(
         FOptions.ChromiumPath, FOptions.CommandTimeout, FOptions.ExtraFlags, FOptions.Prepare);
+    AnswerChallenges();
     // A headless browser would otherwise save downloads in ~/Downloads.
     json behavior{{"behavior", "deny"}};
     try {
@@ -497,6 +503,7 @@ Variant DevToolsBrowser::Open(const std::string& Url, Milliseconds LoadTimeout) 
         c.Command("Page.enable", json::object(), session);
         // The answer's status of the page itself.
         c.Command("Network.enable", json::object(), session);
+        AskForChallenges(session);
         // Frames of other sites run in processes of their own: their
         // sessions are attached as they appear, so that they can be read.
         c.Command("Target.setAutoAttach",
@@ -523,6 +530,8 @@ Variant DevToolsBrowser::Open(const std::string& Url, Milliseconds LoadTimeout) 
                 const json answer = response.value("response", json::object());
                 const int status = answer.value("status", 0);
                 if (status >= 400) {
+                    if (const std::string asked = CredentialsAsked(answer); !asked.empty())
+                        throw DevToolsError(asked);
                     const std::string text = answer.value("statusText", "");
                     throw DevToolsError("the page answered HTTP " + std::to_string(status) +
                                         (text.empty() ? "" : " " + text));
@@ -530,6 +539,7 @@ Variant DevToolsBrowser::Open(const std::string& Url, Milliseconds LoadTimeout) 
             }
         };
         if (const std::string error = navigated.value("errorText", ""); !error.empty()) {
+            CheckChallenges(session, page->MainFrameId);
             checkAnswer();
             throw DevToolsError(error);
         }
@@ -551,6 +561,7 @@ Variant DevToolsBrowser::Open(const std::string& Url, Milliseconds LoadTimeout) 
             const Variant window =
                 FromRemoteObject(result.value("result", json::object()), context);
             if (window.IsObject()) {
+                CheckChallenges(session, page->MainFrameId);
                 checkAnswer();
                 // Read from one snapshot of each frame, not call by call.
                 return SnapshotWindow(window);
@@ -559,6 +570,155 @@ Variant DevToolsBrowser::Open(const std::string& Url, Milliseconds LoadTimeout) 
     } catch (const DevToolsError& e) {
         throw DevToolsError("Cannot open " + Url + ": " + e.what());
     }
+}
+
+// HTTP authentication. Headless Chromium has nobody to ask for a password:
+// unanswered, a challenge fails the load (net::ERR_INVALID_AUTH_CREDENTIALS).
+// With credentials given, the documents of each tab (its page and frames,
+// not their pictures or scripts, which then get the credentials the browser
+// keeps) pause on their way out, so that the browser hands their challenges
+// to us. The browser asks again for the same request when the answer was
+// refused; that second time it is told to give up, which shows the server's
+// error page, and Open reports the refusal.
+struct AuthChallenges {
+    struct Refusal {
+        std::string SessionId, FrameId, Url;
+        bool Proxy = false;
+        bool Given = false; // refused, rather than asked for with none given
+    };
+    std::mutex Lock;
+    std::set<std::string> Sessions; // tabs whose challenges are ours to answer
+    std::set<std::string> Answered; // "SESSION REQUEST": credentials given once
+    std::vector<Refusal> Refused;
+};
+
+namespace {
+
+using Credentials = DevToolsBrowser::Credentials;
+
+// Runs on the connection's reading thread, so it only posts.
+void OnChallengeEvent(AuthChallenges& State, DevToolsConnection& C, const Credentials& Site,
+                      const Credentials& Proxy, const std::string& Session,
+                      const std::string& Method, const json& Params) {
+    if (!Method.starts_with("Fetch."))
+        return;
+    const std::string id = Params.value("requestId", "");
+    {
+        std::lock_guard lock(State.Lock);
+        if (!State.Sessions.contains(Session))
+            return;
+    }
+    if (Method == "Fetch.requestPaused") {
+        C.Post("Fetch.continueRequest", {{"requestId", id}}, Session);
+        return;
+    }
+    if (Method != "Fetch.authRequired")
+        return;
+    const bool proxy = Params.value("authChallenge", json::object()).value("source", "") == "Proxy";
+    const Credentials& given = proxy ? Proxy : Site;
+    bool answer;
+    {
+        std::lock_guard lock(State.Lock);
+        answer = State.Answered.insert(Session + " " + id).second && given.Given();
+        // Noted before the browser hears of it: the load Open waits for
+        // ends only after the browser gave up.
+        if (!answer)
+            State.Refused.push_back({Session, Params.value("frameId", ""),
+                                     Params.value("request", json::object()).value("url", ""),
+                                     proxy, given.Given()});
+    }
+    const json response = answer ? json{{"response", "ProvideCredentials"},
+                                        {"username", given.User},
+                                        {"password", given.Password}}
+                                 : json{{"response", "CancelAuth"}};
+    C.Post("Fetch.continueWithAuth", {{"requestId", id}, {"authChallengeResponse", response}},
+           Session);
+}
+
+std::string AskedFor(bool Proxy, const Credentials& Given) {
+    return std::string(Proxy ? "the proxy" : "the server") +
+           " asks for a user name and password, and none was given" +
+           (Given.Hint.empty() ? "" : "; " + Given.Hint);
+}
+
+bool HasHeader(const json& Response, std::string_view Name) {
+    const auto headers = Response.find("headers");
+    if (headers == Response.end() || !headers->is_object())
+        return false;
+    for (auto header = headers->begin(); header != headers->end(); ++header) {
+        const std::string& name = header.key();
+        if (name.size() == Name.size() &&
+            std::equal(name.begin(), name.end(), Name.begin(),
+                       [](char A, char B) { return std::tolower(A) == std::tolower(B); }))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void DevToolsBrowser::AnswerChallenges() {
+    if (!FOptions.Site.Given() && !FOptions.Proxy.Given())
+        return;
+    FChallenges = std::make_shared<AuthChallenges>();
+    // The handler belongs to the connection, which it therefore need not keep.
+    FConnection->SetEventHandler(
+        [state = FChallenges, connection = FConnection.get(), site = FOptions.Site,
+         proxy = FOptions.Proxy](const std::string& Session, const std::string& Method,
+                                 const json& Params) {
+            OnChallengeEvent(*state, *connection, site, proxy, Session, Method, Params);
+        });
+}
+
+void DevToolsBrowser::AskForChallenges(const std::string& SessionId) {
+    if (!FChallenges)
+        return;
+    {
+        std::lock_guard lock(FChallenges->Lock);
+        FChallenges->Sessions.insert(SessionId);
+    }
+    // Only documents of http and https pause, and only before they are sent
+    // (a challenge is handed over only for a request paused there):
+    // pictures, style sheets, scripts and local files go out as without it.
+    json patterns = json::array();
+    for (const char* scheme : {"http://*", "https://*"})
+        patterns.push_back(
+            {{"urlPattern", scheme}, {"resourceType", "Document"}, {"requestStage", "Request"}});
+    FConnection->Command("Fetch.enable", {{"handleAuthRequests", true}, {"patterns", patterns}},
+                         SessionId);
+}
+
+void DevToolsBrowser::CheckChallenges(const std::string& SessionId,
+                                      const std::string& MainFrameId) const {
+    if (!FChallenges)
+        return;
+    std::optional<AuthChallenges::Refusal> refused;
+    {
+        std::lock_guard lock(FChallenges->Lock);
+        for (const AuthChallenges::Refusal& r : FChallenges->Refused)
+            if (r.SessionId == SessionId && (!refused || r.FrameId == MainFrameId)) {
+                refused = r;
+                if (r.FrameId == MainFrameId)
+                    break;
+            }
+    }
+    if (!refused)
+        return;
+    const Credentials& given = refused->Proxy ? FOptions.Proxy : FOptions.Site;
+    if (!refused->Given)
+        throw DevToolsError(AskedFor(refused->Proxy, given));
+    throw DevToolsError(std::string(refused->Proxy ? "the proxy" : "the server") +
+                        " refused the user name and password" +
+                        (refused->FrameId == MainFrameId ? "" : " for its frame " + refused->Url));
+}
+
+std::string DevToolsBrowser::CredentialsAsked(const json& Response) const {
+    const int status = Response.value("status", 0);
+    if (status == 401 && !FOptions.Site.Given() && HasHeader(Response, "WWW-Authenticate"))
+        return AskedFor(false, FOptions.Site);
+    if (status == 407 && !FOptions.Proxy.Given())
+        return AskedFor(true, FOptions.Proxy);
+    return {};
 }
 
 Variant DevToolsBrowser::Evaluate(const Variant& Window, const std::string& Expression) {

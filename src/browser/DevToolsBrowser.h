@@ -47,9 +47,20 @@
 namespace larkspool {
 
 class DevToolsConnection;
+struct AuthChallenges;
 
 class DevToolsBrowser {
 public:
+    // A user name and password for HTTP authentication (Basic, Digest, and
+    // whatever else the browser speaks).
+    struct Credentials {
+        std::string User, Password;
+        // How the caller's user gives them ("give them with --user ..."),
+        // added to Open's failure when a page asks and none were given.
+        std::string Hint;
+        bool Given() const { return !User.empty() || !Password.empty(); }
+    };
+
     struct Options {
         // Empty: $LARKSPOOL_CHROMIUM when set, else /usr/lib/chromium/chromium.
         std::string ChromiumPath;
@@ -65,6 +76,12 @@ public:
         // Called with the browser's temporary folder before it starts: the
         // profile is TempDir/profile, its XDG_CONFIG_HOME TempDir/config.
         std::function<void(const std::string& TempDir)> Prepare;
+        // Answers to the authentication challenges of the pages Open loads
+        // and of their frames: Site for a server's (HTTP 401), Proxy for a
+        // proxy's (407). They reach the browser only over the DevTools pipe.
+        // Each challenge is answered once per request; a server that asks
+        // again has refused them, and Open fails saying so.
+        Credentials Site, Proxy;
     };
 
     // Starts the browser. A missing or broken program raises a DevToolsError
@@ -137,8 +154,17 @@ public:
     static std::string DefaultChromiumPath();
 
 private:
+    // HTTP authentication (see Options::Site): answering the browser's
+    // challenges on the connection's reading thread, asking for them on a
+    // tab's session, and the failure to raise for what was refused.
+    void AnswerChallenges();
+    void AskForChallenges(const std::string& SessionId);
+    void CheckChallenges(const std::string& SessionId, const std::string& MainFrameId) const;
+    std::string CredentialsAsked(const nlohmann::json& Response) const;
+
     Options FOptions;
     std::shared_ptr<DevToolsConnection> FConnection;
+    std::shared_ptr<AuthChallenges> FChallenges; // null when no credentials were given
 };
 
 } // namespace larkspool

@@ -1,13 +1,26 @@
 #include "cli/SaveBrowser.h"
 
 #include "browser/DevToolsBrowser.h"
+#include "tools/Settings.h"
 
 namespace larkspool {
 
 namespace {
 
+// The site's and the proxy's credentials answer the start page's
+// challenges, as they do the download run's: over the DevTools pipe only,
+// never on the browser's command line.
+DevToolsBrowser::Options ChromiumOptions() {
+    DevToolsBrowser::Options options;
+    options.Site = {Settings.UserS, Settings.PassS, "give them with --user and --password"};
+    options.Proxy = {Settings.UserP, Settings.PassP,
+                     "give them with --proxy-user and --proxy-password"};
+    return options;
+}
+
 class ChromiumSaveBrowser : public SaveBrowser {
 public:
+    ChromiumSaveBrowser() : FBrowser(ChromiumOptions()) {}
     Variant Open(const std::string& Url) override { return FBrowser.Open(Url); }
     void AllowDownloads(const std::string& Folder) override { FBrowser.AllowDownloads(Folder); }
     bool WaitForDownloads(std::size_t Started, std::chrono::milliseconds Limit) override {
