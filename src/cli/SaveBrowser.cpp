@@ -12,9 +12,11 @@ namespace {
 // never on the browser's command line.
 DevToolsBrowser::Options ChromiumOptions() {
     DevToolsBrowser::Options options;
-    options.Site = {Settings.UserS, Settings.PassS, "give them with --user and --password"};
-    options.Proxy = {Settings.UserP, Settings.PassP,
-                     "give them with --proxy-user and --proxy-password"};
+    options.Site = {Settings.UserS, Settings.PassS,
+                    "give them with --user and LARKSPOOL_PASSWORD (or --password)"};
+    options.Proxy = {
+        Settings.UserP, Settings.PassP,
+        "give them with --proxy-user and LARKSPOOL_PROXY_PASSWORD (or --proxy-password)"};
     return options;
 }
 

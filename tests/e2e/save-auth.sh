@@ -16,12 +16,14 @@ unset LARKSPOOL_PASSWORD                # nor a password of the caller's
 start_demo_server "$site"
 page="${url}private/diary.html"
 
-# save_as PASSWORD ARGUMENTS...: larkspool-save as user demo with PASSWORD;
-# a save that hangs is stopped (exit 124).
+# save_as PASSWORD ARGUMENTS...: larkspool-save as user demo with PASSWORD
+# from the environment, never on a command line; a save that hangs is
+# stopped (exit 124).
 save_as() {
   local password=$1
   shift
-  timeout 120 "$save" "$page" --folder "$work" --links none --pictures --user demo "$@" --password "$password"
+  LARKSPOOL_PASSWORD=$password timeout 120 "$save" "$page" --folder "$work" --links none \
+    --pictures --user demo "$@"
 }
 
 code=0
