@@ -70,7 +70,8 @@ for signal in INT TERM HUP; do
   grep -q '<a href="birds.html"' "$copy/INDEX.HTML" || fail "the saved page is not linked"
   grep -q 'href="plants.html"' "$copy/INDEX.HTML" && fail "the unfetched page keeps its link"
   grep -q 'javascript:' "$copy/INDEX.HTML" || fail "the unfetched page has no script"
-  [ -z "$(ls -A "$work/tmp-stopped-$signal")" ] || fail "the browser's temporary folders remain"
+  [ -z "$(ls -A "$work/tmp-stopped-$signal")" ] ||
+    fail "the browser's temporary folders remain: $(ls -A "$work/tmp-stopped-$signal")"
   no_browser_left "stopped-$signal"
 done
 
