@@ -9,7 +9,11 @@
 //    empty one: what carrying the cookies costs each request.
 // Medians of RUNS; prints the cost per request of the whole hand-over.
 //
-//   cookie_bench [ITEMS [HOSTS [COOKIES [RUNS]]]]   (default 2000 100 1000 5)
+// With EXTENSION_DIR (the extension's folder) it also times, in the
+// extension's service worker in Chromium, what the extension does for the
+// question: cookies.getAll on the tab's store and the filter for the hosts.
+//
+//   cookie_bench [ITEMS [HOSTS [COOKIES [RUNS [EXTENSION_DIR]]]]]   (default 2000 100 1000 5)
 #include "browser/CookieJson.h"
 #include "browser/DevToolsBrowser.h"
 #include "browser/ExtensionConnection.h"
@@ -73,6 +77,40 @@ double Gets(const std::string& Base, int Items, const std::vector<std::string>& 
     return Millis(start);
 }
 
+// The extension's own part of the question, timed inside its service worker
+// (as background.js does it: the stores, getAll, the filter).
+double ExtensionQuestion(DevToolsBrowser& Browser, const std::vector<std::string>& Hosts) {
+    std::string session;
+    for (int attempt = 0; attempt < 100 && session.empty(); ++attempt) {
+        const json targets = Browser.Command("Target.getTargets");
+        for (const json& t : targets.value("targetInfos", json::array()))
+            if (t.value("type", "") == "service_worker" &&
+                t.value("url", "").starts_with("chrome-extension://"))
+                session = Browser
+                              .Command("Target.attachToTarget",
+                                       {{"targetId", t.value("targetId", "")}, {"flatten", true}})
+                              .value("sessionId", "");
+        if (session.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (session.empty())
+        return -1;
+    const std::string expression =
+        "(async () => { const hosts = new Set(" + json(Hosts).dump() +
+        "); const t = performance.now();"
+        " const stores = await chrome.cookies.getAllCookieStores();"
+        " const all = await chrome.cookies.getAll({storeId: stores[0].id});"
+        " const fit = all.filter((c) => { const d = c.domain.replace(/^\\./, '');"
+        " if (hosts.has(d)) return true; if (c.hostOnly) return false;"
+        " for (const h of hosts) if (h.endsWith('.' + d)) return true; return false; });"
+        " JSON.stringify(fit); return performance.now() - t; })()";
+    const json result = Browser.Command(
+        "Runtime.evaluate",
+        {{"expression", expression}, {"awaitPromise", true}, {"returnByValue", true}}, session);
+    const json value = result.value("result", json::object()).value("value", json());
+    return value.is_number() ? value.get<double>() : -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -99,7 +137,11 @@ int main(int argc, char** argv) {
     }
 
     // larkspool-save: the browser's store read and sorted for the hosts.
-    DevToolsBrowser browser;
+    DevToolsBrowser::Options options;
+    const std::string extensionDir = argc > 5 ? argv[5] : "";
+    if (!extensionDir.empty())
+        options.ExtraFlags = {"--load-extension=" + extensionDir};
+    DevToolsBrowser browser(options);
     browser.SetCookies(store);
     std::size_t fitting = 0;
     const double chromium = Median(runs, [&] {
@@ -107,6 +149,8 @@ int main(int argc, char** argv) {
         fitting = CookiesForHosts(browser.Cookies(), hosts).size();
         return Millis(start);
     });
+    const double inExtension =
+        extensionDir.empty() ? -1 : Median(runs, [&] { return ExtensionQuestion(browser, hosts); });
     browser.Close();
 
     // The extension: its answer over the pipe, read and checked by the program.
@@ -133,7 +177,7 @@ int main(int argc, char** argv) {
     });
     auto connection = ExtensionConnection::Open(toHost[0], fromHost[0], {});
     std::vector<BrowserCookie> handed;
-    const double fromExtension = Median(runs, [&] {
+    double fromExtension = Median(runs, [&] {
         const auto start = Clock::now();
         handed = CookiesForHosts(connection->Cookies(hosts), hosts);
         return Millis(start);
@@ -174,6 +218,11 @@ int main(int argc, char** argv) {
     std::printf("question, larkspool-save (Chromium over DevTools): %.2f ms\n", chromium);
     std::printf("question, extension (program's side of the answer): %.2f ms for %zu cookies\n",
                 fromExtension, handed.size());
+    if (inExtension >= 0) {
+        std::printf("question, extension (its own side: getAll and the filter): %.2f ms\n",
+                    inExtension);
+        fromExtension += inExtension;
+    }
     std::printf("cookies.txt lines for the jar: %.3f ms\n", toLines);
     std::printf("%d GETs: empty jar %.1f ms, with the cookies %.1f ms\n", items, empty, full);
     const double perRequest = (full - empty) / items;
