@@ -64,7 +64,8 @@ shot "$auth" 6-password-dialog
 xdotool windowfocus --sync "$auth"
 xdotool type demo
 xdotool key Tab
-xdotool type demo
+# Typed from standard input: a password never goes on a command line.
+printf demo | xdotool type --file -
 xdotool key Return
 sleep 0.5
 xdotool windowfocus --sync "$progress"
