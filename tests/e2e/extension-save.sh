@@ -5,7 +5,9 @@
 # button is pressed; the program starts (its windows under Xvfb), Start fills
 # the link window with the selected rows checked; Alt+S saves through the
 # progress window; then the saved folder, the browser's download of the file
-# left to it, and the end of the extension's session are checked. Last, a
+# left to it, and the end of the extension's session are checked. The frameset
+# and the inline frame of another site follow, then a site the browser is
+# logged in to (extension-cases.sh). Last, a
 # probe in the program's place runs the page rules the DevTools tests run
 # (tests/support/BridgeChecks.h) through the extension's bridge.
 #   extension-save.sh SESSION_EXECUTABLE LARKSPOOL SERVER_EXECUTABLE SITE_FOLDER EXTENSION_DIR SCREENS
@@ -22,6 +24,7 @@ cleanup() {
 trap cleanup EXIT
 source "$(dirname "$0")/copy-checks.sh"
 source "$(dirname "$0")/demo-server.sh"
+source "$(dirname "$0")/extension-cases.sh"
 fail() {
   echo "FAIL: $*" >&2
   import -window root "$screens/extension-failure.png" 2>/dev/null || true
@@ -36,108 +39,21 @@ export XDG_CONFIG_HOME="$work/home/.config"
 
 start_demo_server "$site"
 
-# The user's settings: this folder with a subfolder, pictures, the site's
-# password, and .zip files left to the browser.
-write_settings "$work/registry.reg" <<EOF
-"DestinationFolder"="$work/out"
-"CreateSubFolder"=dword:00000001
-"ShowPictures"=dword:00000001
-"Extensions"="zip"
-"DoWithExtensions"=dword:00000001
-"UserS"="demo"
-"PassS"="demo"
-EOF
+write_extension_settings "$work/registry.reg"
 
-# save_through_extension PAGE TITLE DOWNLOADS [DOWNLOADS_WANTED]: the
-# extension's button on PAGE, Alt+S in the link window (a screenshot of it
-# lands in the screens folder), and a wait for the save into
-# "$work/out/TITLE". The window is looked for once the extension has taken
-# the button press.
-save_through_extension() {
-  rm -f "$work/done"
-  "$session_bin" "$extension" "$app" "${url}$1" "$work/registry.reg" \
-    "$work/$3" "$work/done" ${4+"$4"} >"$work/driver.txt" 2>&1 &
+browser_name=extension
+start_driver() { # PAGE DOWNLOADS [DOWNLOADS_WANTED]
+  "$session_bin" "$extension" "$app" "$1" "$work/registry.reg" "$2" "$work/done" "${@:3}" \
+    >"$work/driver.txt" 2>&1 &
   driver=$!
-  until grep -q "^save started" "$work/driver.txt"; do
-    kill -0 "$driver" 2>/dev/null || fail "$2: the extension did not start the save"
-    sleep 0.1
-  done
-  start=$(window "^Larkspool: $2$" "$driver") || fail "$2: the program's window did not open"
-  sleep 0.5
-  import -window "$start" "$screens/extension-$2.png"
-  xdotool windowfocus --sync "$start"
-  xdotool key alt+s
-  for _ in $(seq 600); do
-    [ -s "$work/out/$2/lkspl.log" ] && ! xdotool search --onlyvisible --name "^$2$" >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  [ -s "$work/out/$2/lkspl.log" ] || fail "$2: the save did not finish"
-  touch "$work/done"
-  code=0; wait "$driver" || code=$?
-  driver=""
-  [ "$code" -eq 0 ] || fail "$2: the browser's side reported a problem"
+}
+# The probe in the program's place.
+start_probe() {
+  "$session_bin" "$extension" "$probe" "${url}menu.html" "$work/registry.reg" "$work/downloads4" \
+    "$work/done" 0 >"$work/driver.txt" 2>&1 &
+  driver=$!
 }
 
-save_through_extension menu.html Menu downloads
-copy="$work/out/Menu"
-grep -q "^selected: Birds of the marsh" "$work/driver.txt" || fail "the selection was not made"
-
-for f in INDEX.HTML birds.html plants.html notes.html diary.html site.css logo.svg heron.svg \
-         Menu.URL; do
-  [ -s "$copy/$f" ] || fail "$f was not saved"
-done
-[ ! -e "$copy/archive.html" ] || fail "the link outside the selection was saved"
-grep -q "not selected for download" "$copy/INDEX.HTML" || fail "the unselected link has no script"
-grep -q 'default download manager' "$copy/INDEX.HTML" || fail "the zip link has no script"
-grep -q 'Only for those who know the password' "$copy/diary.html" || fail "the password page"
-grep -q "URL=${url}menu.html" "$copy/Menu.URL" || fail "the shortcut names another page"
-ls "$copy" | grep -q 'DO NOT OPEN' && fail "the warning file was left behind"
-[ -s "$work/downloads/checklist.zip" ] || fail "the browser's download is missing"
-
-# A frameset whose second frame comes from another site (localhost against
-# 127.0.0.1: another process of the browser): the extension answers in that
-# frame too, both frames are stored and the copy's frameset points at them.
-save_through_extension frames/index.html "Marsh frames" downloads2 0
-check_demo_frames "$work/out/Marsh frames"
-
-# An inline frame of another site in an ordinary page: stored like any frame.
-save_through_extension frames/inline.html "Marsh map inline" downloads3 0
-inline="$work/out/Marsh map inline"
-for f in INDEX.HTML other.html print.css heron.svg; do
-  [ -s "$inline/$f" ] || fail "inline frame: $f was not saved"
-done
-grep -q 'Served from another site' "$inline/other.html" || fail "inline frame: other.html holds something else"
-# A site the user is logged in to: the browser signs in first, and the
-# program's own requests for the linked pages carry the browser's session
-# cookie (HttpOnly), so the copy holds the members' pages, not the login form.
-LARKSPOOL_LOGIN_URL="${url}members/login" \
-  save_through_extension members/index.html "Members area" downloads5 0
-grep -q '^logged in' "$work/driver.txt" || fail "members: the browser did not log in"
-members="$work/out/Members area"
-for f in INDEX.HTML minutes.html roster.html notices.html calendar.html gallery.html badge.svg \
-         members.css; do
-  [ -s "$members/$f" ] || fail "members: $f was not saved"
-  ! grep -q 'Members: sign in' "$members/$f" || fail "members: $f holds the login form"
-done
-grep -q 'count the herons at dawn' "$members/minutes.html" || fail "members: minutes.html"
-
-# The page rules through the extension: the probe answers as the program
-# would and writes what it found; the browser's side then ends cleanly.
-rm -f "$work/done" "$work/probe.txt"
-LARKSPOOL_PROBE_OUT="$work/probe.txt" "$session_bin" "$extension" "$probe" "${url}menu.html" \
-  "$work/registry.reg" "$work/downloads4" "$work/done" 0 >"$work/driver.txt" 2>&1 &
-driver=$!
-for _ in $(seq 600); do
-  grep -q "^end:" "$work/probe.txt" 2>/dev/null && break
-  kill -0 "$driver" 2>/dev/null || break
-  sleep 0.1
-done
-touch "$work/done"
-code=0; wait "$driver" || code=$?
-driver=""
-[ -s "$work/probe.txt" ] || fail "probe: the extension never started it"
-cat "$work/probe.txt"
-grep -q "^selection: Birds of the marsh" "$work/probe.txt" || fail "probe: the selection shim"
-grep -q "^end: 0 broken$" "$work/probe.txt" || fail "probe: the extension's bridge broke page rules"
-[ "$code" -eq 0 ] || fail "probe: the browser's side reported a problem"
+extension_cases
+probe_case
 echo "1 passed, 0 failed"
