@@ -6,6 +6,7 @@
 #include "browser/DevToolsBrowser.h"
 #include "support/ErrorOf.h"
 #include "support/LocalServer.h"
+#include "support/ProcessGroup.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -100,17 +101,8 @@ std::size_t WithCredentials(const LocalServer& Server, const std::string& Path) 
 // spaces.
 std::vector<std::string> CommandLines(pid_t Group) {
     std::vector<std::string> lines;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
-            continue;
-        std::istringstream fields(line.substr(line.rfind(')') + 2));
-        char state = 0;
-        long parent = 0, group = 0;
-        if (!(fields >> state >> parent >> group) || group != Group)
-            continue;
-        std::ifstream cmdline(entry.path() / "cmdline");
+    for (const check::GroupMember& member : check::MembersOfGroup(Group)) {
+        std::ifstream cmdline(member.Folder / "cmdline");
         std::string args((std::istreambuf_iterator<char>(cmdline)),
                          std::istreambuf_iterator<char>());
         std::replace(args.begin(), args.end(), '\0', ' ');

@@ -9,6 +9,7 @@
 #include "support/BridgeChecks.h"
 #include "support/ErrorOf.h"
 #include "support/LocalServer.h"
+#include "support/ProcessGroup.h"
 #include "support/Wait.h"
 
 #include <gmock/gmock.h>
@@ -57,18 +58,8 @@ int LiveMembersOfGroup(pid_t Group) {
     check::WaitFor(
         [&] {
             live = 0;
-            for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-                std::ifstream stat(entry.path() / "stat");
-                std::string line;
-                if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
-                    continue;
-                // After "pid (name) ": state, ppid, pgrp.
-                std::istringstream fields(line.substr(line.rfind(')') + 2));
-                char state = 0;
-                long parent = 0, group = 0;
-                if (fields >> state >> parent >> group && group == Group && state != 'Z')
-                    ++live;
-            }
+            for (const check::GroupMember& member : check::MembersOfGroup(Group))
+                live += member.State != 'Z';
             return live == 0;
         },
         std::chrono::seconds(2), std::chrono::milliseconds(10));

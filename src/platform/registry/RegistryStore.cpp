@@ -377,18 +377,33 @@ void RegistryKey::WriteBool(std::string_view Name, bool Value) {
     WriteInteger(Name, Value ? 1 : 0);
 }
 
-void RegistryKey::Write(std::string_view Name, StoredValue NewValue) {
-    const std::string failed = "Failed to set data for '" + std::string(Name) + "'";
+namespace {
+
+// One change to the store file: re-read under the folder's lock, Change edits
+// its lines (and says whether anything changed), and the file is replaced
+// atomically. Any failure raises Failed.
+template <class F> void EditStoreFile(const std::string& Failed, F Change) {
     const std::string path = RegistryFilePath();
     try {
         FolderLock lock(FolderOf(path));
         const std::optional<std::string> content = ReadStore(path);
         if (!content)
-            throw RegistryError(failed);
+            throw RegistryError(Failed);
         std::vector<Line> lines = Parse(path, *content);
+        if (Change(lines))
+            WriteFileAtomically(path, Serialize(lines), FileMode);
+    } catch (const std::system_error&) {
+        throw RegistryError(Failed);
+    }
+}
 
-        const std::string key = KeyId(FSection);
-        const std::string name = LowerAscii(Name);
+} // namespace
+
+void RegistryKey::Write(std::string_view Name, StoredValue NewValue) {
+    const std::string failed = "Failed to set data for '" + std::string(Name) + "'";
+    const std::string key = KeyId(FSection);
+    const std::string name = LowerAscii(Name);
+    EditStoreFile(failed, [&](std::vector<Line>& lines) {
         std::optional<std::size_t> insertAt;
         std::optional<std::size_t> replaceAt;
         std::vector<std::size_t> duplicates;
@@ -422,33 +437,22 @@ void RegistryKey::Write(std::string_view Name, StoredValue NewValue) {
             line.Text = FormatValue(Name, NewValue);
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(*insertAt), std::move(line));
         }
-        WriteFileAtomically(path, Serialize(lines), FileMode);
-        FValues[name] = std::move(NewValue);
-    } catch (const std::system_error&) {
-        throw RegistryError(failed);
-    }
+        return true;
+    });
+    FValues[name] = std::move(NewValue);
 }
 
 void RegistryKey::DeleteValue(std::string_view Name) {
-    const std::string failed = "Failed to delete data for '" + std::string(Name) + "'";
-    const std::string path = RegistryFilePath();
-    try {
-        FolderLock lock(FolderOf(path));
-        const std::optional<std::string> content = ReadStore(path);
-        if (!content)
-            throw RegistryError(failed);
-        std::vector<Line> lines = Parse(path, *content);
-        const std::string key = KeyId(FSection);
-        const std::string name = LowerAscii(Name);
-        const auto gone = std::erase_if(lines, [&](const Line& line) {
-            return line.Type == Line::ValueLine && line.Key == key && LowerAscii(line.Name) == name;
-        });
-        if (gone > 0)
-            WriteFileAtomically(path, Serialize(lines), FileMode);
-        FValues.erase(name);
-    } catch (const std::system_error&) {
-        throw RegistryError(failed);
-    }
+    const std::string key = KeyId(FSection);
+    const std::string name = LowerAscii(Name);
+    EditStoreFile("Failed to delete data for '" + std::string(Name) + "'",
+                  [&](std::vector<Line>& lines) {
+                      return std::erase_if(lines, [&](const Line& line) {
+                                 return line.Type == Line::ValueLine && line.Key == key &&
+                                        LowerAscii(line.Name) == name;
+                             }) > 0;
+                  });
+    FValues.erase(name);
 }
 
 } // namespace larkspool
