@@ -1,6 +1,7 @@
 #include "browser/DevToolsBrowser.h"
 
 #include "browser/CookieJson.h"
+#include "platform/AsciiText.h"
 
 #include <sys/resource.h>
 
@@ -12,7 +13,6 @@
 #include "browser/PageSnapshot.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -645,13 +645,9 @@ bool HasHeader(const json& Response, std::string_view Name) {
     const auto headers = Response.find("headers");
     if (headers == Response.end() || !headers->is_object())
         return false;
-    for (auto header = headers->begin(); header != headers->end(); ++header) {
-        const std::string& name = header.key();
-        if (name.size() == Name.size() &&
-            std::equal(name.begin(), name.end(), Name.begin(),
-                       [](char A, char B) { return std::tolower(A) == std::tolower(B); }))
+    for (auto header = headers->begin(); header != headers->end(); ++header)
+        if (EqualsNoCase(header.key(), Name))
             return true;
-    }
     return false;
 }
 

@@ -37,8 +37,9 @@ public:
     void AddCookies(const std::vector<BrowserCookie>& Cookies) override {
         FBrowser.SetCookies(Cookies);
     }
-    std::vector<BrowserCookie> Cookies(const std::vector<std::string>& Hosts) override {
-        return CookiesForHosts(FBrowser.Cookies(), Hosts);
+    // The whole store: the run keeps those that fit its hosts.
+    std::vector<BrowserCookie> Cookies(const std::vector<std::string>& /*Hosts*/) override {
+        return FBrowser.Cookies();
     }
 
 private:

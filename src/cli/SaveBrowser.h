@@ -38,7 +38,8 @@ public:
     // Cookies the browser sends from the start (before Open): a cookies
     // file's. Raises when the browser refuses them.
     virtual void AddCookies(const std::vector<BrowserCookie>& /*Cookies*/) {}
-    // The browser's cookies that fit any of Hosts (those the page set too).
+    // The browser's cookies for Hosts (those the page set too); it may give
+    // more, as the run keeps only those that fit.
     virtual std::vector<BrowserCookie> Cookies(const std::vector<std::string>& /*Hosts*/) {
         return {};
     }
